@@ -1,0 +1,11 @@
+// The delay argument: decimal text to a 32-bit float, the same on every
+// platform and in every locale.
+#pragma once
+
+// Reads optional leading white space, an optional sign, digits with an
+// optional '.' and fraction and an optional exponent, and stops at the first
+// character that cannot continue the number; text that holds no number gives
+// 0. Right after a sign, "INF" and "NAN" give infinity and NaN. There is no
+// hexadecimal form and no other spelling of infinity or NaN. The text is
+// rounded correctly to a double, and that to a float.
+float wavDecimalParse(const char *text);

@@ -1,0 +1,164 @@
+#include "wav_read.h"
+
+#include "wav_bytes.h"
+#include "wav_console.h"
+#include "wav_file.h"
+#include "wav_text.h"
+
+namespace {
+
+constexpr std::size_t kRiffHeaderSize = 12;
+constexpr std::size_t kChunkHeaderSize = 8;
+constexpr std::size_t kFmtSize = 16;
+
+// Moves past the rest of a chunk body. A chunk length is taken as unsigned so
+// that every chunk moves the reader forward. Where the stream has no position
+// (a pipe) it cannot seek, so the rest of the body is read and dropped.
+void chunkSkip(std::FILE *file, std::int64_t bodyStart, std::uint32_t length,
+               std::uint32_t consumed) {
+  if (bodyStart >= 0) {
+    wavFileSeek(file, bodyStart + length);
+    return;
+  }
+  char dropped[4096];
+  for (std::uint32_t left = length > consumed ? length - consumed : 0; left > 0;) {
+    const std::size_t size = left < sizeof dropped ? left : sizeof dropped;
+    if (std::fread(dropped, 1, size, file) != size) return;
+    left -= static_cast<std::uint32_t>(size);
+  }
+}
+
+// Reads the body of a "data" chunk into info. The declared length is checked
+// against what the file still holds before any memory is taken for it.
+int dataChunkRead(std::FILE *file, std::int64_t fileSize, std::uint32_t length, WavInfo &info) {
+  info.dataSize = length;
+  wavErrPrint(kTextDataLength.sjis, static_cast<long>(static_cast<std::int32_t>(length)));
+  info.data.reset();
+  const std::int64_t bodyStart = wavFileTell(file);
+  if (length > 0 && fileSize >= 0 && bodyStart >= 0 && length > fileSize - bodyStart) {
+    wavErrPrint("%s", kTextReadFailed.sjis);
+    return -1;
+  }
+  info.data = wavBufferAlloc(length);
+  if (!info.data) {
+    wavErrPrint("%s", kTextNoMemory.sjis);
+    return -1;
+  }
+  if (std::fread(info.data.get(), length, 1, file) != 1) {
+    wavErrPrint("%s", kTextReadFailed.sjis);
+    info.data.reset();
+    return -1;
+  }
+  return 0;
+}
+
+// Walks the chunks after the RIFF header. Returns 0 at the end of the file,
+// -1 after a failure that has been reported.
+int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
+  const std::int64_t fileSize = wavFileSize(file);
+  std::uint8_t header[kChunkHeaderSize];
+  while (std::fread(header, sizeof header, 1, file) == 1) {
+    const std::uint32_t length = wavLe32Decode(header + 4);
+    const long printed = static_cast<std::int32_t>(length);
+    if (wavTagEquals(header, "fmt ")) {
+      wavErrPrint(kTextFmtLength.sjis, printed);
+      const std::int64_t bodyStart = wavFileTell(file);
+      WavFmt fmt;
+      if (wavFmtRead(file, fmt) != 0) return -1;
+      info.sampleRate = fmt.nSamplesPerSec;
+      info.bitsPerSample = fmt.wBitsPerSample;
+      info.channels = fmt.nChannels;
+      info.bytesPerSec = fmt.nAvgBytesPerSec;
+      fmtSeen = true;
+      chunkSkip(file, bodyStart, length, kFmtSize);
+    } else if (wavTagEquals(header, "data")) {
+      if (dataChunkRead(file, fileSize, length, info) != 0) return -1;
+      dataSeen = true;
+    } else {
+      wavOutPrint(kTextChunkLength.sjis, header[0], header[1], header[2], header[3], printed);
+      chunkSkip(file, wavFileTell(file), length, 0);
+    }
+  }
+  return 0;
+}
+
+// Seconds of sound. A file that declares 0 bytes per second is timed by its
+// other format numbers instead; with those 0 too, the time is 0.
+double playTime(const WavInfo &info) {
+  std::uint64_t perSecond = info.bytesPerSec;
+  if (perSecond == 0)
+    perSecond = std::uint64_t{info.sampleRate} * info.channels * (info.bitsPerSample / 8u);
+  if (perSecond == 0) return 0.0;
+  return static_cast<double>(info.dataSize) / static_cast<double>(perSecond);
+}
+
+}  // namespace
+
+int wavFmtRead(std::FILE *file, WavFmt &fmt) {
+  std::uint8_t block[kFmtSize];
+  if (std::fread(block, sizeof block, 1, file) != 1) return -1;
+  fmt.wFormatTag = wavLe16Decode(block);
+  fmt.nChannels = wavLe16Decode(block + 2);
+  fmt.nSamplesPerSec = wavLe32Decode(block + 4);
+  fmt.nAvgBytesPerSec = wavLe32Decode(block + 8);
+  fmt.nBlockAlign = wavLe16Decode(block + 12);
+  fmt.wBitsPerSample = wavLe16Decode(block + 14);
+
+  wavOutPrint(kTextFormatTag.sjis, unsigned{fmt.wFormatTag});
+  wavOutPrint(kTextChannels.sjis, unsigned{fmt.nChannels});
+  wavOutPrint(kTextSampleRate.sjis, static_cast<unsigned long>(fmt.nSamplesPerSec));
+  wavOutPrint(kTextBytesPerSec.sjis, static_cast<unsigned long>(fmt.nAvgBytesPerSec));
+  wavOutPrint(kTextBlockAlign.sjis, unsigned{fmt.nBlockAlign});
+  wavOutPrint(kTextBitsPerSample.sjis, unsigned{fmt.wBitsPerSample});
+
+  if (fmt.wFormatTag != 1) {
+    wavErrPrint("%s", kTextNotPcm.sjis);
+    wavErrPrint(kTextFormatTagIs.sjis, unsigned{fmt.wFormatTag});
+    return -1;
+  }
+  if (fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) {
+    wavErrPrint("%s", kTextNot8Or16Bits.sjis);
+    wavErrPrint(kTextBitsIs.sjis, int{fmt.wBitsPerSample});
+    return -1;
+  }
+  return 0;
+}
+
+int wavRead(const char *path, WavInfo &info) {
+  info.data.reset();
+  std::FILE *file = std::fopen(path, "rb");
+  if (!file) {
+    wavErrPrint(kTextInputOpenFailed.sjis, path);
+    return -1;
+  }
+  wavOutPrint(kTextFileName.sjis, path);
+
+  std::uint8_t riff[kRiffHeaderSize];
+  if (std::fread(riff, sizeof riff, 1, file) != 1) {
+    wavErrPrint(kTextHeaderReadFailed.sjis, static_cast<long>(static_cast<std::int32_t>(wavFileTell(file))));
+    std::fclose(file);
+    return -1;
+  }
+  int result = 0;
+  bool fmtSeen = false;
+  bool dataSeen = false;
+  if (!wavTagEquals(riff + 8, "WAVE")) {
+    wavErrPrint("%s", kTextNoWave.sjis);
+    result = -1;
+  } else if (!wavTagEquals(riff, "RIFF")) {
+    wavErrPrint("%s", kTextNoRiff.sjis);
+    result = -1;
+  } else {
+    result = chunksRead(file, info, fmtSeen, dataSeen);
+  }
+  std::fclose(file);
+  if (result != 0) return -1;
+
+  if (!fmtSeen || !dataSeen) {
+    wavErrPrint("%s", fmtSeen ? kTextNoDataChunk.sjis : kTextNoFmtChunk.sjis);
+    info.data.reset();
+    return -1;
+  }
+  wavOutPrint(kTextPlayTime.sjis, playTime(info));
+  return 0;
+}

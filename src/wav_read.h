@@ -1,0 +1,32 @@
+// Reading a RIFF WAVE file into a WavInfo, with the report of the file that
+// the program prints as it reads.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "wav_info.h"
+
+// The format block, the first 16 bytes of a "fmt " chunk body, little-endian:
+//
+//   0         2          4               8                12           14           16
+//   +---------+----------+---------------+----------------+------------+------------+
+//   |FormatTag| Channels | SamplesPerSec | AvgBytesPerSec | BlockAlign | BitsPerSmp |
+//   +---------+----------+---------------+----------------+------------+------------+
+struct WavFmt {
+  std::uint16_t wFormatTag = 0;
+  std::uint16_t nChannels = 0;
+  std::uint32_t nSamplesPerSec = 0;
+  std::uint32_t nAvgBytesPerSec = 0;
+  std::uint16_t nBlockAlign = 0;
+  std::uint16_t wBitsPerSample = 0;
+};
+
+// Reads the format block at the file's position, prints its six report lines
+// and accepts only PCM with 8 or 16 bits per sample. Returns 0 or -1; a block
+// cut short by the end of the file fails without a message.
+int wavFmtRead(std::FILE *file, WavFmt &fmt);
+
+// Reads the file at path into info, which then owns the sample data, and
+// prints the report of the file. Returns 0 or -1 after printing why.
+int wavRead(const char *path, WavInfo &info);

@@ -1,0 +1,142 @@
+// Every text the program prints, as the Shift_JIS (code page 932) bytes it
+// writes, beside the readable Japanese they encode. The program is a Japanese
+// Windows console tool, so its output stays Shift_JIS whatever the terminal
+// uses; pipe it through `iconv -f CP932` to read it on a UTF-8 terminal.
+// The texts are printf formats.
+#pragma once
+
+struct WavText {
+  const char *readable;  // UTF-8, for people and for the encoding test
+  const char *sjis;      // the bytes the program writes
+};
+
+inline constexpr WavText kTextUsage = {
+    "モノラルをステレオに変換します.\n\n 引数に <入力ファイル名> <出力ファイル名>を\n 指定してください.\n\n 例 : wavwiden  foo.wav  out.wav\n",
+    "\x83\x82\x83m\x83\x89\x83\x8B\x82\xF0\x83X\x83" "e\x83\x8C\x83I\x82\xC9\x95\xCF\x8A\xB7\x82\xB5\x82\xDC\x82\xB7.\n\n \x88\xF8\x90\x94\x82\xC9 <\x93\xFC\x97\xCD\x83t\x83@\x83" "C\x83\x8B\x96\xBC> <\x8Fo\x97\xCD\x83t\x83@\x83" "C\x83\x8B\x96\xBC>\x82\xF0\n \x8Ew\x92\xE8\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2.\n\n \x97\xE1 : wavwiden  foo.wav  out.wav\n"};
+inline constexpr WavText kTextNotMono = {
+    "入力はモノラルファイルでなければなりません!\n",
+    "\x93\xFC\x97\xCD\x82\xCD\x83\x82\x83m\x83\x89\x83\x8B\x83t\x83@\x83" "C\x83\x8B\x82\xC5\x82\xC8\x82\xAF\x82\xEA\x82\xCE\x82\xC8\x82\xE8\x82\xDC\x82\xB9\x82\xF1!\n"};
+inline constexpr WavText kTextNoMemory = {
+    "メモリが確保できません.\n",
+    "\x83\x81\x83\x82\x83\x8A\x82\xAA\x8Am\x95\xDB\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n"};
+inline constexpr WavText kTextTooLarge = {
+    "データが大きすぎて変換できません.\n",
+    "\x83" "f\x81[\x83^\x82\xAA\x91\xE5\x82\xAB\x82\xB7\x82\xAC\x82\xC4\x95\xCF\x8A\xB7\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n"};
+inline constexpr WavText kTextInputChanged = {
+    "入力ファイルが変換中に変わりました.\n",
+    "\x93\xFC\x97\xCD\x83t\x83@\x83" "C\x83\x8B\x82\xAA\x95\xCF\x8A\xB7\x92\x86\x82\xC9\x95\xCF\x82\xED\x82\xE8\x82\xDC\x82\xB5\x82\xBD.\n"};
+inline constexpr WavText kTextConverted = {
+    "\nモノラルファイル [%s] を [%s] へステレオ変換しました.\n",
+    "\n\x83\x82\x83m\x83\x89\x83\x8B\x83t\x83@\x83" "C\x83\x8B [%s] \x82\xF0 [%s] \x82\xD6\x83X\x83" "e\x83\x8C\x83I\x95\xCF\x8A\xB7\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n"};
+inline constexpr WavText kTextFileName = {
+    "\nファイル名[%s]\n",
+    "\n\x83t\x83@\x83" "C\x83\x8B\x96\xBC[%s]\n"};
+inline constexpr WavText kTextChunkLength = {
+    " \"%c%c%c%c\"の長さ: %ld [bytes]\n",
+    " \"%c%c%c%c\"\x82\xCC\x92\xB7\x82\xB3: %ld [bytes]\n"};
+inline constexpr WavText kTextFmtLength = {
+    " \"fmt \"の長さ: %ld [bytes]\n",
+    " \"fmt \"\x82\xCC\x92\xB7\x82\xB3: %ld [bytes]\n"};
+inline constexpr WavText kTextDataLength = {
+    "\n \"data\" の長さ: %ld [bytes]\n",
+    "\n \"data\" \x82\xCC\x92\xB7\x82\xB3: %ld [bytes]\n"};
+inline constexpr WavText kTextFormatTag = {
+    "             データ形式: %u (1 = PCM)\n",
+    "             \x83" "f\x81[\x83^\x8C`\x8E\xAE: %u (1 = PCM)\n"};
+inline constexpr WavText kTextChannels = {
+    "           チャンネル数: %u\n",
+    "           \x83`\x83\x83\x83\x93\x83l\x83\x8B\x90\x94: %u\n"};
+inline constexpr WavText kTextSampleRate = {
+    "     サンプリング周波数: %lu [Hz]\n",
+    "     \x83T\x83\x93\x83v\x83\x8A\x83\x93\x83O\x8E\xFC\x94g\x90\x94: %lu [Hz]\n"};
+inline constexpr WavText kTextBytesPerSec = {
+    "          バイト数 / 秒: %lu [bytes/sec]\n",
+    "          \x83o\x83" "C\x83g\x90\x94 / \x95" "b: %lu [bytes/sec]\n"};
+inline constexpr WavText kTextBlockAlign = {
+    " バイト数×チャンネル数: %u [bytes]\n",
+    " \x83o\x83" "C\x83g\x90\x94\x81~\x83`\x83\x83\x83\x93\x83l\x83\x8B\x90\x94: %u [bytes]\n"};
+inline constexpr WavText kTextBitsPerSample = {
+    "    ビット数 / サンプル: %u [bits/sample]\n",
+    "    \x83r\x83" "b\x83g\x90\x94 / \x83T\x83\x93\x83v\x83\x8B: %u [bits/sample]\n"};
+inline constexpr WavText kTextPlayTime = {
+    "\n 時間=%.3f\n",
+    "\n \x8E\x9E\x8A\xD4=%.3f\n"};
+inline constexpr WavText kTextInputOpenFailed = {
+    " %sをオープンできません.\n",
+    " %s\x82\xF0\x83I\x81[\x83v\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n"};
+inline constexpr WavText kTextHeaderReadFailed = {
+    " %ld で読み込み失敗.\n",
+    " %ld \x82\xC5\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8E\xB8\x94s.\n"};
+inline constexpr WavText kTextNoWave = {
+    "'WAVE' が無い.\n",
+    "'WAVE' \x82\xAA\x96\xB3\x82\xA2.\n"};
+inline constexpr WavText kTextNoRiff = {
+    "'RIFF' フォーマットでない.\n",
+    "'RIFF' \x83t\x83H\x81[\x83}\x83" "b\x83g\x82\xC5\x82\xC8\x82\xA2.\n"};
+inline constexpr WavText kTextReadFailed = {
+    "読み込みに失敗しました.\n",
+    "\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n"};
+inline constexpr WavText kTextNotPcm = {
+    "\nこのプログラムは無圧縮PCMのみを対象とします.\n",
+    "\n\x82\xB1\x82\xCC\x83v\x83\x8D\x83O\x83\x89\x83\x80\x82\xCD\x96\xB3\x88\xB3\x8FkPCM\x82\xCC\x82\xDD\x82\xF0\x91\xCE\x8F\xDB\x82\xC6\x82\xB5\x82\xDC\x82\xB7.\n"};
+inline constexpr WavText kTextFormatTagIs = {
+    "このwavファイルの形式は %04X です．\n",
+    "\x82\xB1\x82\xCCwav\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x8C`\x8E\xAE\x82\xCD %04X \x82\xC5\x82\xB7\x81" "D\n"};
+inline constexpr WavText kTextNot8Or16Bits = {
+    "\nこのプログラムは8/16ビットサンプリングされたものを対象とします\n",
+    "\n\x82\xB1\x82\xCC\x83v\x83\x8D\x83O\x83\x89\x83\x80\x82\xCD" "8/16\x83r\x83" "b\x83g\x83T\x83\x93\x83v\x83\x8A\x83\x93\x83O\x82\xB3\x82\xEA\x82\xBD\x82\xE0\x82\xCC\x82\xF0\x91\xCE\x8F\xDB\x82\xC6\x82\xB5\x82\xDC\x82\xB7\n"};
+inline constexpr WavText kTextBitsIs = {
+    "このwavファイルの bits/secは %d です．\n",
+    "\x82\xB1\x82\xCCwav\x83t\x83@\x83" "C\x83\x8B\x82\xCC bits/sec\x82\xCD %d \x82\xC5\x82\xB7\x81" "D\n"};
+inline constexpr WavText kTextNoFmtChunk = {
+    "'fmt ' チャンクが無い.\n",
+    "'fmt ' \x83`\x83\x83\x83\x93\x83N\x82\xAA\x96\xB3\x82\xA2.\n"};
+inline constexpr WavText kTextNoDataChunk = {
+    "'data' チャンクが無い.\n",
+    "'data' \x83`\x83\x83\x83\x93\x83N\x82\xAA\x96\xB3\x82\xA2.\n"};
+inline constexpr WavText kTextOutputOpenFailed = {
+    "%s をオープンできません.\n",
+    "%s \x82\xF0\x83I\x81[\x83v\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n"};
+inline constexpr WavText kTextHeaderWriteFailed = {
+    "ヘッダを書き込めません: %s\n",
+    "\x83w\x83" "b\x83_\x82\xF0\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1: %s\n"};
+inline constexpr WavText kTextWriteFailed = {
+    "書き込みにに失敗しました.\n",
+    "\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x82\xC9\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n"};
+inline constexpr WavText kTextDataWriteError = {
+    "wavDataWriteでエラー発生.\n",
+    "wavDataWrite\x82\xC5\x83G\x83\x89\x81[\x94\xAD\x90\xB6.\n"};
+
+inline constexpr const WavText *kAllTexts[] = {
+    &kTextUsage,
+    &kTextNotMono,
+    &kTextNoMemory,
+    &kTextTooLarge,
+    &kTextInputChanged,
+    &kTextConverted,
+    &kTextFileName,
+    &kTextChunkLength,
+    &kTextFmtLength,
+    &kTextDataLength,
+    &kTextFormatTag,
+    &kTextChannels,
+    &kTextSampleRate,
+    &kTextBytesPerSec,
+    &kTextBlockAlign,
+    &kTextBitsPerSample,
+    &kTextPlayTime,
+    &kTextInputOpenFailed,
+    &kTextHeaderReadFailed,
+    &kTextNoWave,
+    &kTextNoRiff,
+    &kTextReadFailed,
+    &kTextNotPcm,
+    &kTextFormatTagIs,
+    &kTextNot8Or16Bits,
+    &kTextBitsIs,
+    &kTextNoFmtChunk,
+    &kTextNoDataChunk,
+    &kTextOutputOpenFailed,
+    &kTextHeaderWriteFailed,
+    &kTextWriteFailed,
+    &kTextDataWriteError};
