@@ -1,0 +1,159 @@
+#include "wav_write.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+TEST(WavDelayFrames, ExactProductTruncatedTowardZeroAndSaturated) {
+  const struct {
+    std::uint32_t rate;
+    float delay;
+    std::int32_t frames;
+  } cases[] = {
+      // 0.03 is 0.0299999993 as a float: one frame short of 30 ms.
+      {8000, 0.03f, 239},
+      {44100, 0.03f, 1322},
+      {48000, 0.03f, 1439},
+      {22050, 0.03f, 661},
+      {8000, -0.01f, -79},
+      {8000, 0.0f, 0},
+      {8000, -0.0f, 0},
+      {0, 1.0f, 0},
+      {0, kInf, 0},
+      {3, 1e-30f, 0},
+      {3, -1e-30f, 0},
+      // Needs 56 bits: in double the product rounds up to 1077936256.
+      {2155872255u, 0x1.000002p-1f, 1077936255},
+      {1, 2147483520.0f, 2147483520},
+      {1, 2147483648.0f, kMax},
+      {1, -2147483648.0f, kMin},
+      {1, -2147483904.0f, kMin},
+      {0xFFFFFFFFu, 1.0f, kMax},
+      {0xFFFFFFFFu, -1.0f, kMin},
+      {8000, 3e38f, kMax},
+      {8000, kInf, kMax},
+      {8000, -kInf, kMin},
+      {8000, std::numeric_limits<float>::quiet_NaN(), 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.delay << " s");
+    EXPECT_EQ(wavDelayFrames(c.rate, c.delay), c.frames);
+  }
+}
+
+// A job over the given mono samples, with its stereo buffer filled with a
+// marker so that any byte the converter leaves alone shows.
+StereoJob monoJob(const std::vector<std::uint8_t> &source, std::uint16_t bits, std::uint32_t rate,
+                  float delay) {
+  StereoJob job;
+  job.delay = delay;
+  job.in.sampleRate = job.out.sampleRate = rate;
+  job.in.bitsPerSample = job.out.bitsPerSample = bits;
+  job.in.channels = 1;
+  job.out.channels = 2;
+  job.in.dataSize = static_cast<std::uint32_t>(source.size());
+  job.out.dataSize = job.in.dataSize * 2;
+  job.in.data = wavBufferAlloc(job.in.dataSize);
+  job.out.data = wavBufferAlloc(job.out.dataSize);
+  std::memcpy(job.in.data.get(), source.data(), source.size());
+  std::memset(job.out.data.get(), 0xA5, job.out.dataSize);
+  return job;
+}
+
+std::vector<std::uint8_t> stereoBytes(const StereoJob &job) {
+  return {job.out.data.get(), job.out.data.get() + job.out.dataSize};
+}
+
+TEST(WavStereo8, RightChannelIsTheSourceDelayed) {
+  const std::vector<std::uint8_t> source = {10, 20, 30, 40, 50};
+  const struct {
+    float delay;  // seconds at 1 Hz: frames
+    std::vector<std::uint8_t> stereo;
+  } cases[] = {
+      {2.0f, {10, 10, 20, 20, 30, 10, 40, 20, 50, 30}},
+      {0.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {5.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {1e9f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {-2.0f, {10, 30, 20, 40, 30, 50, 40, 40, 50, 50}},
+      {-5.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {-1e9f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {2.9f, {10, 10, 20, 20, 30, 10, 40, 20, 50, 30}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.delay);
+    StereoJob job = monoJob(source, 8, 1, c.delay);
+    EXPECT_EQ(wavStereo8(job), 0);
+    EXPECT_EQ(stereoBytes(job), c.stereo);
+  }
+}
+
+TEST(WavStereo8, DefaultDelayAt8kHzStartsTheRightChannelAtFrame239) {
+  std::vector<std::uint8_t> source(1000);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7);
+  StereoJob job = monoJob(source, 8, 8000, 0.03f);
+  wavStereo8(job);
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    ASSERT_EQ(job.out.data[2 * i], source[i]) << i;
+    ASSERT_EQ(job.out.data[2 * i + 1], source[i < 239 ? i : i - 239]) << i;
+  }
+}
+
+TEST(WavStereo16, CopiesWordsWholeAndSilencesTheOddTail) {
+  // Samples 0x0100, 0x8000 (-32768), 0xFFFF (-1), then one stray byte.
+  const std::vector<std::uint8_t> source = {0x00, 0x01, 0x00, 0x80, 0xFF, 0xFF, 0x7F};
+  const struct {
+    float delay;
+    std::vector<std::uint8_t> stereo;
+  } cases[] = {
+      {1.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0, 0}},
+      {-1.0f, {0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
+      {0.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.delay);
+    StereoJob job = monoJob(source, 16, 1, c.delay);
+    EXPECT_EQ(wavStereo16(job), 0);
+    EXPECT_EQ(stereoBytes(job), c.stereo);
+  }
+}
+
+TEST(WavHeaderWrite, WritesTheCanonicalHeaderFromTheStereoFields) {
+  const struct {
+    std::uint16_t bits;
+    std::uint8_t bytesPerSec[4];  // of 44100 Hz stereo
+    std::uint8_t blockAlign;
+  } cases[] = {{8, {0x88, 0x58, 0x01, 0x00}, 2}, {16, {0x10, 0xB1, 0x02, 0x00}, 4}};
+  for (const auto &c : cases) {
+    WavInfo info;
+    info.sampleRate = 44100;
+    info.bitsPerSample = c.bits;
+    info.channels = 2;
+    info.dataSize = 0xFFFFFFDAu;  // the largest stereo size there can be
+    info.bytesPerSec = 12345;     // as declared by the source: not carried over
+    std::FILE *file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(wavHeaderWrite(file, info), 44);
+    std::uint8_t header[45] = {};
+    std::rewind(file);
+    EXPECT_EQ(std::fread(header, 1, sizeof header, file), 44u);
+    std::fclose(file);
+    const std::uint8_t expected[44] = {
+        'R', 'I', 'F', 'F', 0xFE, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+        16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, c.bytesPerSec[0], c.bytesPerSec[1],
+        c.bytesPerSec[2], c.bytesPerSec[3], c.blockAlign, 0, static_cast<std::uint8_t>(c.bits), 0,
+        'd', 'a', 't', 'a', 0xDA, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(std::memcmp(header, expected, 44), 0) << c.bits << " bits";
+  }
+}
+
+}  // namespace
