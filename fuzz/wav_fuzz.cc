@@ -1,0 +1,249 @@
+// Fuzz target: arbitrary bytes as the input file of a whole run of the
+// program (wavMain, both reads and the conversion), with an arbitrary delay
+// text, and the result checked against an independent model of the file
+// format. A run either fails (-1) leaving every file as it was, or succeeds
+// and writes exactly the 44-byte header and the stereo samples the model
+// predicts: twice the source's data, the left samples equal to the source.
+//
+// Input layout:
+//   byte 0     bit 7: no delay argument (the default delay applies)
+//              bit 6: the output path is the input path
+//              bits 0-4: length of the delay text that follows
+//   bytes 1..  the delay text (a zero byte ends it early), then the file
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "wav_decimal.h"
+#include "wav_main.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void violated(const char *what) {
+  std::fprintf(stderr, "invariant violated: %s\n", what);
+  std::abort();
+}
+
+#define FUZZ_CHECK(condition) \
+  do {                        \
+    if (!(condition)) violated(#condition); \
+  } while (0)
+
+std::uint16_t le16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+std::uint32_t le32(const std::uint8_t *p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void put16(Bytes &out, std::uint32_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void put32(Bytes &out, std::uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
+}
+
+void putTag(Bytes &out, const char *tag) { out.insert(out.end(), tag, tag + 4); }
+
+// What a run on a regular file must do: whether it converts, and from what.
+struct Source {
+  bool converts = false;
+  std::uint32_t rate = 0;
+  std::uint16_t bits = 0;
+  Bytes samples;
+};
+
+// The file format as the program accepts it, written from the format's rules
+// rather than from the reader: the RIFF header, then chunks walked at body
+// start + length (unsigned, no pad byte); the last "fmt " block (16 bytes,
+// PCM, 8 or 16 bits) and the last "data" body (non-empty, wholly inside the
+// file) count; one channel only.
+Source sourceModel(const std::uint8_t *file, std::size_t size) {
+  Source source;
+  if (size < 12 || std::memcmp(file + 8, "WAVE", 4) != 0 || std::memcmp(file, "RIFF", 4) != 0)
+    return source;
+  bool fmtSeen = false;
+  bool dataSeen = false;
+  std::uint16_t channels = 0;
+  std::uint64_t at = 12;
+  while (at + 8 <= size) {
+    const std::uint8_t *header = file + at;
+    const std::uint32_t length = le32(header + 4);
+    at += 8;
+    if (std::memcmp(header, "fmt ", 4) == 0) {
+      if (at + 16 > size) return source;
+      const std::uint8_t *block = file + at;
+      const std::uint16_t bits = le16(block + 14);
+      if (le16(block) != 1 || (bits != 8 && bits != 16)) return source;
+      channels = le16(block + 2);
+      source.rate = le32(block + 4);
+      source.bits = bits;
+      fmtSeen = true;
+      at += length;
+    } else if (std::memcmp(header, "data", 4) == 0) {
+      if (length == 0 || length > size - at) return source;
+      source.samples.assign(file + at, file + at + length);
+      dataSeen = true;
+      at += length;
+    } else {
+      at += length;
+    }
+  }
+  source.converts = fmtSeen && dataSeen && channels == 1;
+  return source;
+}
+
+// The delay in frames: rate × delay is exact in long double (a 64-bit
+// significand holds 32 × 24 bits), truncated and saturated; NaN gives 0.
+std::int32_t delayModel(std::uint32_t rate, float delay) {
+  const long double product = static_cast<long double>(rate) * static_cast<long double>(delay);
+  if (std::isnan(product)) return 0;
+  if (product >= 2147483647.0L) return INT32_MAX;
+  if (product <= -2147483648.0L) return INT32_MIN;
+  return static_cast<std::int32_t>(std::truncl(product));
+}
+
+// The stereo file the program must write for source.
+Bytes stereoModel(const Source &source, std::int32_t delay) {
+  const std::uint32_t width = source.bits / 8u;
+  const std::uint32_t size = static_cast<std::uint32_t>(source.samples.size()) * 2;
+  Bytes out;
+  putTag(out, "RIFF");
+  put32(out, size + 36);
+  putTag(out, "WAVE");
+  putTag(out, "fmt ");
+  put32(out, 16);
+  put16(out, 1);
+  put16(out, 2);
+  put32(out, source.rate);
+  put32(out, width * 2 * source.rate);
+  put16(out, width * 2);
+  put16(out, source.bits);
+  putTag(out, "data");
+  put32(out, size);
+  const std::int64_t frames = static_cast<std::int64_t>(source.samples.size() / width);
+  for (std::int64_t i = 0; i < frames; ++i) {
+    const std::int64_t j = i - delay;
+    const std::int64_t right = j < 0 || j >= frames ? i : j;
+    const std::uint8_t *left = &source.samples[static_cast<std::size_t>(i * width)];
+    out.insert(out.end(), left, left + width);
+    const std::uint8_t *delayed = &source.samples[static_cast<std::size_t>(right * width)];
+    out.insert(out.end(), delayed, delayed + width);
+  }
+  // A 16-bit source of odd length leaves its last byte out; silence follows.
+  if (width == 2 && source.samples.size() % 2 != 0) out.insert(out.end(), 2, 0);
+  return out;
+}
+
+// For texts made only of the characters of a plain decimal number, the C
+// library's strtod (in the C locale) reads the same number; rounded to float
+// as the program rounds it, the two must agree bit for bit.
+void checkDelayText(const std::string &text) {
+  if (text.find_first_not_of(" \t\n\v\f\r+-.0123456789eE") != std::string::npos) return;
+  const double wide = std::strtod(text.c_str(), nullptr);
+  float expected;
+  if (std::fabs(wide) >= 0x1.ffffffp127)
+    expected = wide > 0 ? INFINITY : -INFINITY;
+  else if (std::fabs(wide) > FLT_MAX)
+    expected = wide > 0 ? FLT_MAX : -FLT_MAX;
+  else
+    expected = static_cast<float>(wide);
+  const float actual = wavDecimalParse(text.c_str());
+  FUZZ_CHECK(std::memcmp(&expected, &actual, sizeof expected) == 0);
+}
+
+// An in-memory file reachable by a path, so that the program opens, creates
+// and truncates it like any other; nothing is left behind after a crash.
+struct MemFile {
+  int fd = -1;
+  std::string path;
+};
+
+MemFile memFileOpen(const char *name) {
+  MemFile file;
+  file.fd = memfd_create(name, 0);
+  if (file.fd < 0) violated("memfd_create");
+  file.path = "/proc/self/fd/" + std::to_string(file.fd);
+  return file;
+}
+
+void memFileSet(const MemFile &file, const std::uint8_t *bytes, std::size_t size) {
+  if (ftruncate(file.fd, 0) != 0) violated("ftruncate");
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = pwrite(file.fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (n <= 0) violated("pwrite");
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+Bytes memFileGet(const MemFile &file) {
+  struct stat st;
+  if (fstat(file.fd, &st) != 0) violated("fstat");
+  Bytes bytes(static_cast<std::size_t>(st.st_size));
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = pread(file.fd, bytes.data() + done, bytes.size() - done,
+                            static_cast<off_t>(done));
+    if (n <= 0) violated("pread");
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+const std::uint8_t kUntouched[] = {'u', 'n', 't', 'o', 'u', 'c', 'h', 'e', 'd'};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  if (size == 0) return 0;
+  static const MemFile input = memFileOpen("wavwiden-fuzz-in");
+  static const MemFile output = memFileOpen("wavwiden-fuzz-out");
+
+  const bool delayGiven = (data[0] & 0x80) == 0;
+  const bool inPlace = (data[0] & 0x40) != 0;
+  std::size_t textSize = data[0] & 0x1F;
+  if (textSize > size - 1) textSize = size - 1;
+  const std::string text(reinterpret_cast<const char *>(data + 1),
+                         strnlen(reinterpret_cast<const char *>(data + 1), textSize));
+  const std::uint8_t *file = data + 1 + textSize;
+  const std::size_t fileSize = size - 1 - textSize;
+
+  memFileSet(input, file, fileSize);
+  memFileSet(output, kUntouched, sizeof kUntouched);
+  const std::string &outPath = inPlace ? input.path : output.path;
+  char *argv[] = {const_cast<char *>("wavwiden"), const_cast<char *>(input.path.c_str()),
+                  const_cast<char *>(outPath.c_str()), const_cast<char *>(text.c_str()), nullptr};
+  const int status = wavMain(delayGiven ? 4 : 3, argv);
+
+  const Source source = sourceModel(file, fileSize);
+  const Bytes written = memFileGet(inPlace ? input : output);
+  const Bytes untouched = inPlace ? Bytes(file, file + fileSize)
+                                  : Bytes(kUntouched, kUntouched + sizeof kUntouched);
+  FUZZ_CHECK(status == 0 || status == -1);
+  FUZZ_CHECK((status == 0) == source.converts);
+  if (status == 0) {
+    const float delay = delayGiven ? wavDecimalParse(text.c_str()) : 0.03f;
+    FUZZ_CHECK(written.size() == 44 + 2 * source.samples.size());
+    FUZZ_CHECK(written == stereoModel(source, delayModel(source.rate, delay)));
+  } else {
+    FUZZ_CHECK(written == untouched);
+  }
+  if (!inPlace) FUZZ_CHECK(memFileGet(input) == Bytes(file, file + fileSize));
+  if (delayGiven) checkDelayText(text);
+  return 0;
+}
