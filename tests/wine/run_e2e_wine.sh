@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs the end-to-end suite against wavwiden.exe under wine, expecting what a
+# Windows console gives: CR LF for every "\n" on both streams, exit status -1
+# seen as 255, output files byte for byte as on Linux. With a Linux build
+# given as well, the two builds are also run side by side on the same inputs.
+#
+#   tests/wine/run_e2e_wine.sh [WAVWIDEN_EXE [LINUX_WAVWIDEN]]
+#
+# Defaults: build-win/wavwiden.exe, and no side-by-side run.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+exe=$(realpath "${1:-$root/build-win/wavwiden.exe}")
+linux_bin=${2:+$(realpath "$2")}
+
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
+  echo "wine is missing: apt-get install wine wine64" >&2
+  exit 1
+fi
+if [ ! -f "$exe" ]; then
+  echo "no $exe: cross-build it first (see README.md, Windows)" >&2
+  exit 1
+fi
+
+# A prefix of its own for this run, made once; Mono and Gecko are not wanted.
+scratch=$(mktemp -d)
+export WINEPREFIX="$scratch/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# A server kept up for the whole run, so that each test's start is quick.
+mkdir "$WINEPREFIX"
+wineserver -p
+wineboot -i >/dev/null 2>&1
+
+export WAVWIDEN_BIN="$exe"
+export WAVWIDEN_WRAPPER=wine
+export WAVWIDEN_EOL=crlf
+status=0
+python3 -m unittest discover -s "$root/tests/e2e" -p '*_test.py' || status=1
+if [ -n "$linux_bin" ]; then
+  WAVWIDEN_LINUX_BIN="$linux_bin" \
+    python3 -m unittest discover -s "$here" -p '*_test.py' || status=1
+fi
+exit $status

@@ -1,0 +1,94 @@
+"""The Windows build against the Linux build on the same inputs: the same
+exit status, the same console bytes once each "\\n" is CR LF, and the same
+output file byte for byte. Run by run_e2e_wine.sh, which sets
+WAVWIDEN_LINUX_BIN beside the harness's WAVWIDEN_BIN and WAVWIDEN_WRAPPER."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from wavtest import BIN, WRAPPER, chunk, fmt_body, mono, ramp, riff  # noqa: E402
+
+LINUX_BIN = os.environ.get("WAVWIDEN_LINUX_BIN", "")
+EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
+                       "pluck.wav")
+
+
+def timed(size, bytes_per_sec):
+    """8-bit data of the given size whose playing time is size / bytes_per_sec."""
+    return riff(chunk(b"fmt ", fmt_body(bits=8, bytes_per_sec=bytes_per_sec)),
+                chunk(b"data", ramp(size, 5)))
+
+
+# (name, input bytes, arguments after the input path)
+CASES = [
+    ("example default delay", None, ["out.wav"]),
+    ("example 50 ms", None, ["out.wav", "0.05"]),
+    ("example right leads", None, ["out.wav", "-0.01"]),
+    ("example no number", None, ["out.wav", "0x10"]),
+    ("example +INF", None, ["out.wav", "+INF"]),
+    ("example -NAN", None, ["out.wav", "-NAN"]),
+    ("same path in and out", mono(ramp(301, 3)), ["in.wav"]),
+    ("8-bit odd length", mono(ramp(999, 11), bits=8), ["out.wav", "0.003"]),
+    ("16-bit odd length", mono(ramp(1001, 13)), ["out.wav"]),
+    ("tie to even 0.0625", timed(1, 16), ["out.wav"]),
+    ("tie to even 0.1875", timed(3, 16), ["out.wav"]),
+    ("thirds", timed(2, 3), ["out.wav"]),
+    ("long time", timed(1000, 1), ["out.wav"]),
+    ("zero bytes per second", timed(10, 0), ["out.wav"]),
+    ("zero byte in a chunk id", riff(chunk(b"LIST", b"abc"), b"\x00",
+                                     chunk(b"fmt ", fmt_body()), chunk(b"data", ramp(8))),
+     ["out.wav"]),
+    ("negative chunk length", riff(chunk(b"fmt ", fmt_body()), chunk(b"junk", b"", 0xFFFFFFF8),
+                                   chunk(b"data", ramp(8))), ["out.wav"]),
+    ("data longer than the file", riff(chunk(b"fmt ", fmt_body()),
+                                       chunk(b"data", ramp(8), 0x80000000)), ["out.wav"]),
+    ("stereo source", riff(chunk(b"fmt ", fmt_body(channels=2)), chunk(b"data", ramp(8))),
+     ["out.wav"]),
+    ("float samples", riff(chunk(b"fmt ", fmt_body(tag=3, bits=32)), chunk(b"data", ramp(8))),
+     ["out.wav"]),
+    ("24-bit samples", mono(ramp(9), bits=24), ["out.wav"]),
+    ("short file", b"RIFF\x04", ["out.wav"]),
+    ("output folder missing", mono(ramp(8)), ["missing/out.wav"]),
+    ("usage", mono(ramp(8)), []),
+]
+
+
+def run(command, folder):
+    result = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    files = {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            files[name] = f.read()
+    return result.returncode, result.stdout, result.stderr, files
+
+
+def crlf(text):
+    return text.replace(b"\n", b"\r\n")
+
+
+@unittest.skipUnless(LINUX_BIN and BIN, "needs WAVWIDEN_LINUX_BIN and WAVWIDEN_BIN")
+class SameAsLinux(unittest.TestCase):
+    maxDiff = None
+
+    def test_both_builds_agree(self):
+        for name, source, args in CASES:
+            with self.subTest(name), tempfile.TemporaryDirectory() as linux, \
+                    tempfile.TemporaryDirectory() as windows:
+                for folder in (linux, windows):
+                    if source is None:
+                        shutil.copyfile(EXAMPLE, os.path.join(folder, "in.wav"))
+                    else:
+                        with open(os.path.join(folder, "in.wav"), "wb") as f:
+                            f.write(source)
+                status, out, err, files = run([LINUX_BIN, "in.wav"] + args, linux)
+                expected = (status, crlf(out), crlf(err), files)
+                self.assertEqual(run(WRAPPER + [BIN, "in.wav"] + args, windows), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
