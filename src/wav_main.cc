@@ -1,6 +1,7 @@
 #include "wav_main.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "wav_console.h"
 #include "wav_decimal.h"
@@ -45,8 +46,9 @@ int convert(int argc, char **argv) {
   job.out.dataSize *= 2;
   job.out.channels = 2;
   job.out.bytesPerSec *= 2;
-  job.out.data.reset();
-  job.out.data = wavBufferAlloc(job.out.dataSize);
+  // The pages that hold the first read's samples become the start of the
+  // stereo buffer, which the frame loop overwrites whole.
+  job.out.data = wavBufferGrow(std::move(job.out.data), job.out.dataSize);
   if (!job.out.data) {
     wavErrPrint("%s", kTextNoMemory.sjis);
     return -1;
