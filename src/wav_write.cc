@@ -4,6 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "wav_bytes.h"
 #include "wav_console.h"
 #include "wav_file.h"
@@ -29,18 +33,48 @@ DelayedRange delayedRange(std::size_t frames, std::int32_t delay) {
   return {static_cast<std::size_t>(begin), static_cast<std::size_t>(end)};
 }
 
-// One loop per kind of frame and no branch inside, so the compiler can
-// vectorize each of them.
+// Frames i of [0, frames) get left[i] as their left sample and right[i] as
+// their right one.
+template <typename Sample>
+void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, std::size_t frames) {
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // g++ does not vectorize the plain loop at -O2, so on x86 16 bytes of each
+  // channel are interleaved into 32 bytes of frames at a time.
+  constexpr std::size_t kStep = 16 / sizeof(Sample);
+  for (; i + kStep <= frames; i += kStep) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(left + i));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(right + i));
+    auto *out = reinterpret_cast<__m128i *>(stereo + 2 * i);
+    if constexpr (sizeof(Sample) == 1) {
+      _mm_storeu_si128(out, _mm_unpacklo_epi8(l, r));
+      _mm_storeu_si128(out + 1, _mm_unpackhi_epi8(l, r));
+    } else {
+      _mm_storeu_si128(out, _mm_unpacklo_epi16(l, r));
+      _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(l, r));
+    }
+  }
+#endif
+  for (; i < frames; ++i) {
+    stereo[2 * i] = left[i];
+    stereo[2 * i + 1] = right[i];
+  }
+}
+
+// The frames before the delayed range and after it repeat the left sample;
+// inside it the right sample is the source d frames earlier. Each range is
+// one loop without a branch.
 template <typename Sample>
 void stereoFill(const Sample *source, Sample *stereo, std::size_t frames, std::int32_t delay) {
   const DelayedRange delayed = delayedRange(frames, delay);
-  for (std::size_t i = 0; i < delayed.begin; ++i) stereo[2 * i] = stereo[2 * i + 1] = source[i];
-  const Sample *earlier = source - static_cast<std::ptrdiff_t>(delay);
-  for (std::size_t i = delayed.begin; i < delayed.end; ++i) {
-    stereo[2 * i] = source[i];
-    stereo[2 * i + 1] = earlier[i];
+  framesInterleave(source, source, stereo, delayed.begin);
+  if (delayed.end > delayed.begin) {
+    const auto earliest = static_cast<std::size_t>(static_cast<std::int64_t>(delayed.begin) - delay);
+    framesInterleave(source + delayed.begin, source + earliest, stereo + 2 * delayed.begin,
+                     delayed.end - delayed.begin);
   }
-  for (std::size_t i = delayed.end; i < frames; ++i) stereo[2 * i] = stereo[2 * i + 1] = source[i];
+  framesInterleave(source + delayed.end, source + delayed.end, stereo + 2 * delayed.end,
+                   frames - delayed.end);
 }
 
 }  // namespace
