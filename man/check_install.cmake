@@ -1,0 +1,20 @@
+# Installs the build into a scratch prefix and checks what a user gets: the
+# program in bin/, running, and its manual page where man finds it.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+foreach(installed bin/wavwiden share/man/man1/wavwiden.1)
+  if(NOT EXISTS "${PREFIX}/${installed}")
+    message(FATAL_ERROR "${installed} is not installed")
+  endif()
+endforeach()
+# Without arguments the program prints its usage and fails with -1.
+execute_process(COMMAND "${PREFIX}/bin/wavwiden" RESULT_VARIABLE status
+                OUTPUT_QUIET ERROR_VARIABLE usage)
+if(NOT status EQUAL 255 OR usage STREQUAL "")
+  message(FATAL_ERROR "the installed wavwiden does not run: status ${status}")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
