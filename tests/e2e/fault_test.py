@@ -1,0 +1,308 @@
+"""Faults, end to end: outputs and inputs that cannot be used, an input that
+changes between the two reads, a source that claims more data than memory
+allows, and that a failed run leaves its input as it was.
+
+These need the program to run natively on Linux: named pipes, devices, file
+modes, `ulimit -v`. As root, the cases that need a file mode to be refused run
+the program as the user nobody.
+"""
+import os
+import re
+import subprocess
+import threading
+import time
+import unittest
+
+from wavtest import (BIN, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
+                     NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, WRAPPER,
+                     WRITE_FAILED, WorkDir, chunk, data_line, err, fmt_body, fmt_report, mono,
+                     mono_report, out, ramp, report, riff, stereo, stream, time_line)
+
+NOBODY = 65534
+
+
+def sanitized():
+    """Whether the program is built with AddressSanitizer, whose shadow memory
+    needs terabytes of address space: it cannot start under `ulimit -v`."""
+    if not BIN or not os.path.exists(BIN):
+        return False
+    with open(BIN, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
+class Result:
+    def __init__(self, status, stdout, stderr):
+        self.status = status
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+def execute(args, cwd, memory_kib=None, user=None, started=None):
+    """Runs the program natively with both streams captured apart. memory_kib
+    runs it under `ulimit -v`; user runs it as that user id; started is
+    called with the process once it runs."""
+    command = [BIN] + list(args)
+    env = dict(os.environ)
+    if memory_kib is not None:
+        if SANITIZED:  # the allocator's own cap stands in for the limit
+            env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
+                                   f":max_allocation_size_mb={memory_kib // 1024}")
+        else:
+            command = ["bash", "-c", f'ulimit -v {memory_kib}; exec "$0" "$@"'] + command
+    ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
+    process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, **ids)
+    if started:
+        started(process)
+    stdout, stderr = process.communicate(timeout=120)
+    if memory_kib is not None and SANITIZED:  # the allocator says when it gives null
+        stderr = re.sub(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n",
+                        b"", stderr)
+    return Result(process.returncode, stdout, stderr)
+
+
+class FifoServer:
+    """Serves each payload in turn, from a thread, to one opening of the named
+    pipe by the program, and waits for the program to close it before
+    serving the next, so that no two payloads meet in one read."""
+
+    def __init__(self, path, payloads):
+        os.mkfifo(path)
+        self.path = path
+        self.payloads = payloads
+        self.process = None
+        self.served = 0
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def start(self, process):
+        self.process = process
+        self.thread.start()
+
+    def _running(self):
+        return self.process.poll() is None
+
+    def _held(self):
+        """Whether the program has the pipe open."""
+        fifo = os.stat(self.path)
+        folder = f"/proc/{self.process.pid}/fd"
+        try:
+            names = os.listdir(folder)
+        except FileNotFoundError:
+            return False
+        for name in names:
+            try:
+                st = os.stat(os.path.join(folder, name))
+            except OSError:
+                continue
+            if (st.st_dev, st.st_ino) == (fifo.st_dev, fifo.st_ino):
+                return True
+        return False
+
+    def _serve(self):
+        for payload in self.payloads:
+            while True:  # until the program opens the pipe, or ends
+                try:
+                    fd = os.open(self.path, os.O_WRONLY | os.O_NONBLOCK)
+                    break
+                except OSError:
+                    if not self._running():
+                        return
+                    time.sleep(0.001)
+            os.set_blocking(fd, True)
+            while self._running() and not self._held():  # its open is still returning
+                time.sleep(0.001)
+            try:
+                view = memoryview(payload)
+                while view:
+                    view = view[os.write(fd, view):]
+            except BrokenPipeError:
+                pass
+            finally:
+                os.close(fd)
+            self.served += 1
+            while self._running() and self._held():
+                time.sleep(0.001)
+
+    def stop(self):
+        self.thread.join(10)
+
+
+def files(folder):
+    """The bytes of every regular file in folder that can be read."""
+    found = {}
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if os.path.isfile(path) and not os.path.islink(path) and os.access(path, os.R_OK):
+            with open(path, "rb") as f:
+                found[name] = f.read()
+    return found
+
+
+SANITIZED = sanitized()
+SUCCESS_START = stream(out(SUCCESS.split("[")[0]), OUT)
+
+
+@unittest.skipIf(WRAPPER, "needs the program to run natively on Linux")
+class Faults(WorkDir):
+    def setUp(self):
+        super().setUp()
+        os.chmod(self.dir, 0o755)  # the user nobody works in it too
+        self.data = ramp(400, 11)
+        self.source = mono(self.data)
+        self.write("in.wav", self.source)
+        self.reading = mono_report("in.wav", 400)
+
+    def user_without_rights(self):
+        """A user whom file modes bind: this one, or nobody in place of root."""
+        if os.geteuid() != 0:
+            return None
+        try:
+            probe = execute([], self.dir, user=NOBODY)
+        except (OSError, subprocess.SubprocessError):
+            probe = None
+        if probe is None or probe.status != FAIL:
+            self.skipTest("the user nobody cannot run the program here")
+        return NOBODY
+
+    def check_run(self, args, outputs, status, **how):
+        """Runs the program and compares both streams and the status; a run
+        that fails must print no success line and change no file."""
+        before = files(self.dir)
+        result = execute(args, self.dir, **how)
+        self.assertEqual(result.stdout, stream(outputs, OUT), "stdout")
+        self.assertEqual(result.stderr, stream(outputs, ERR), "stderr")
+        self.assertEqual(result.status, status, "status")
+        if status != 0:
+            self.assertNotIn(SUCCESS_START, result.stdout)
+            self.assertEqual(files(self.dir), before, "a file changed")
+        return result
+
+    def test_outputs_that_fail(self):
+        def folder(path):
+            os.mkdir(path)
+
+        def file_as_folder(path):
+            self.write(os.path.dirname(path), b"x")
+
+        def read_only_folder(path):
+            os.mkdir(os.path.dirname(path), 0o555)
+
+        def read_only_file(path):
+            self.write(path, b"x")
+            os.chmod(path, 0o444)
+
+        refused = lambda target: err(OUT_OPEN, target)
+        # (output path, how it is prepared, what the writer prints, whether
+        # file modes must bind the user)
+        cases = [
+            ("/dev/full", None, lambda _: err(WRITE_FAILED) + err(DATA_WRITE_ERROR), False),
+            ("missing/out.wav", None, refused, False),
+            ("plain/out.wav", file_as_folder, refused, False),
+            ("folder", folder, refused, False),
+            ("ro/out.wav", read_only_folder, refused, True),
+            ("ro.wav", read_only_file, refused, True),
+        ]
+        for target, prepare, tail, needs_modes in cases:
+            with self.subTest(target):
+                user = self.user_without_rights() if needs_modes else None
+                if prepare:
+                    prepare(self.path(target))
+                self.check_run(["in.wav", target], 2 * self.reading + tail(target), FAIL,
+                               user=user)
+
+    def test_output_to_a_named_pipe(self):
+        os.mkfifo(self.path("pipe.wav"))
+        received = []
+
+        def drain():
+            with open(self.path("pipe.wav"), "rb") as pipe:
+                received.append(pipe.read())
+
+        reader = threading.Thread(target=drain, daemon=True)
+        reader.start()
+        self.check_run(["in.wav", "pipe.wav"], 2 * self.reading + err(NO_HEADER, "pipe.wav"), FAIL)
+        reader.join(10)
+        self.assertEqual(received, [stereo(self.data)[:44]])
+
+    def test_inputs_that_cannot_be_read(self):
+        os.mkdir(self.path("dir.wav"))
+        self.write("secret.wav", self.source)
+        os.chmod(self.path("secret.wav"), 0)
+        cases = [
+            ("missing.wav", err(IN_OPEN, "missing.wav"), False),
+            ("secret.wav", err(IN_OPEN, "secret.wav"), True),
+            ("dir.wav", report("dir.wav", err(READ_AT, 0)), False),
+        ]
+        for source, outputs, needs_modes in cases:
+            with self.subTest(source):
+                user = self.user_without_rights() if needs_modes else None
+                self.check_run([source, "out.wav"], outputs, FAIL, user=user)
+                self.assertFalse(os.path.lexists(self.path("out.wav")))
+
+    def test_named_pipe_as_input(self):
+        data8 = ramp(400, 5)
+        body8, body_rate = fmt_body(bits=8), fmt_body(rate=11025)
+        longer = mono(ramp(402, 11))
+        short_read = mono_report("pipe.wav", 400)
+        long_read = mono_report("pipe.wav", 402)
+        cut = riff(chunk(b"fmt ", fmt_body()), chunk(b"data", self.data, 4000))
+        empty_read = report("pipe.wav", err(READ_AT, -1))  # a pipe has no position
+        # (what, one payload per opening, what the run prints, output file or
+        # None when the run fails)
+        cases = [
+            ("same file twice", [self.source] * 2,
+             2 * short_read + out(SUCCESS, "pipe.wav", "out.wav"), stereo(self.data)),
+            ("longer second", [self.source, longer], short_read + long_read + err(CHANGED), None),
+            ("shorter second", [longer, self.source], long_read + short_read + err(CHANGED), None),
+            ("other rate second", [self.source, mono(self.data, rate=11025)],
+             short_read + report("pipe.wav", fmt_report(body_rate), data_line(400),
+                                 time_line(400, body_rate)) + err(CHANGED), None),
+            ("other width second", [self.source, mono(data8, bits=8)],
+             short_read + report("pipe.wav", fmt_report(body8), data_line(400),
+                                 time_line(400, body8)) + err(CHANGED), None),
+            ("nothing second", [self.source, b""], short_read + empty_read, None),
+            ("nothing", [b""], empty_read, None),
+            ("data cut short", [cut],
+             report("pipe.wav", fmt_report(fmt_body()), data_line(4000), err(READ_FAILED)), None),
+        ]
+        for what, payloads, outputs, result_file in cases:
+            with self.subTest(what):
+                for name in ("pipe.wav", "out.wav"):
+                    if os.path.lexists(self.path(name)):
+                        os.unlink(self.path(name))
+                server = FifoServer(self.path("pipe.wav"), payloads)
+                self.check_run(["pipe.wav", "out.wav"], outputs, 0 if result_file else FAIL,
+                               started=server.start)
+                server.stop()
+                self.assertEqual(server.served, len(payloads))
+                if result_file is None:
+                    self.assertFalse(os.path.lexists(self.path("out.wav")))
+                else:
+                    self.assertEqual(self.read("out.wav"), result_file)
+
+    def test_claimed_data_is_not_allocated(self):
+        # 100 bytes whose "data" chunk claims 4 GiB, under a 256 MiB limit.
+        claim = riff(chunk(b"fmt ", fmt_body()), chunk(b"data", ramp(56), 0xFFFFFFFF))
+        self.assertEqual(len(claim), 100)
+        self.write("claim.wav", claim)
+        self.check_run(["claim.wav", "out.wav"],
+                       report("claim.wav", fmt_report(fmt_body()), data_line(0xFFFFFFFF),
+                              err(READ_FAILED)), FAIL, memory_kib=1 << 18)
+        self.assertFalse(os.path.lexists(self.path("out.wav")))
+
+        # Through a pipe the size cannot be known: the claim is allocated, and
+        # under the limit that fails.
+        server = FifoServer(self.path("pipe.wav"), [claim])
+        self.check_run(["pipe.wav", "out.wav"],
+                       report("pipe.wav", fmt_report(fmt_body()), data_line(0xFFFFFFFF),
+                              err(NO_MEMORY)), FAIL, memory_kib=1 << 18, started=server.start)
+        server.stop()
+
+    def test_refused_in_place_conversion_leaves_the_file(self):
+        self.write("in.wav", mono(self.data, channels=2))
+        self.check_run(["in.wav", "in.wav"],
+                       mono_report("in.wav", 400, channels=2) + err(NOT_MONO), FAIL)
+
+
+if __name__ == "__main__":
+    unittest.main()
