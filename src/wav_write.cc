@@ -44,34 +44,66 @@ void framesCopy(const Sample *left, const Sample *right, Sample *stereo, std::si
   }
 }
 
-// framesCopy over [0, frames).
+#ifdef __SSE2__
+// framesCopy over [begin, end), a whole number of steps of 16 bytes of each
+// channel that give 32 bytes of frames. g++ does not vectorize the plain loop
+// at -O2, so on x86 it is written out. Streaming stores bypass the caches and
+// so skip reading each line before it is written; they need 16-byte aligned
+// frames.
+template <bool kStream, typename Sample>
+void framesInterleaveWide(const Sample *left, const Sample *right, Sample *stereo,
+                          std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin; i < end; i += 16 / sizeof(Sample)) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(left + i));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(right + i));
+    __m128i low;
+    __m128i high;
+    if constexpr (sizeof(Sample) == 1) {
+      low = _mm_unpacklo_epi8(l, r);
+      high = _mm_unpackhi_epi8(l, r);
+    } else {
+      low = _mm_unpacklo_epi16(l, r);
+      high = _mm_unpackhi_epi16(l, r);
+    }
+    auto *out = reinterpret_cast<__m128i *>(stereo + 2 * i);
+    if constexpr (kStream) {
+      _mm_stream_si128(out, low);
+      _mm_stream_si128(out + 1, high);
+    } else {
+      _mm_storeu_si128(out, low);
+      _mm_storeu_si128(out + 1, high);
+    }
+  }
+  if constexpr (kStream) _mm_sfence();
+}
+#endif
+
+// framesCopy over [0, frames), around the caches when stream is set.
 template <typename Sample>
-void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, std::size_t frames) {
+void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, std::size_t frames,
+                      bool stream) {
   std::size_t i = 0;
 #ifdef __SSE2__
-  // g++ does not vectorize the plain loop at -O2, so on x86 16 bytes of each
-  // channel are interleaved into 32 bytes of frames at a time. The stores
-  // start on a 16-byte boundary: a store across one costs up to three times
-  // as much.
-  constexpr std::size_t kStep = 16 / sizeof(Sample);
+  // The wide stores start on a 16-byte boundary: a store across one costs up
+  // to three times as much.
   std::size_t head = (0 - reinterpret_cast<std::uintptr_t>(stereo)) % 16 / (2 * sizeof(Sample));
   if (head > frames) head = frames;
   framesCopy(left, right, stereo, 0, head);
-  for (i = head; i + kStep <= frames; i += kStep) {
-    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(left + i));
-    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(right + i));
-    auto *out = reinterpret_cast<__m128i *>(stereo + 2 * i);
-    if constexpr (sizeof(Sample) == 1) {
-      _mm_storeu_si128(out, _mm_unpacklo_epi8(l, r));
-      _mm_storeu_si128(out + 1, _mm_unpackhi_epi8(l, r));
-    } else {
-      _mm_storeu_si128(out, _mm_unpacklo_epi16(l, r));
-      _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(l, r));
-    }
-  }
+  constexpr std::size_t kStep = 16 / sizeof(Sample);
+  i = head + (frames - head) / kStep * kStep;
+  if (stream && reinterpret_cast<std::uintptr_t>(stereo + 2 * head) % 16 == 0)
+    framesInterleaveWide<true>(left, right, stereo, head, i);
+  else
+    framesInterleaveWide<false>(left, right, stereo, head, i);
+#else
+  (void)stream;
 #endif
   framesCopy(left, right, stereo, i, frames);
 }
+
+// An output this large would not stay in the caches until it is written out
+// anyway, so it is written around them.
+constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
 
 // The frames before the delayed range and after it repeat the left sample;
 // inside it the right sample is the source d frames earlier. Each range is
@@ -79,14 +111,15 @@ void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, s
 template <typename Sample>
 void stereoFill(const Sample *source, Sample *stereo, std::size_t frames, std::int32_t delay) {
   const DelayedRange delayed = delayedRange(frames, delay);
-  framesInterleave(source, source, stereo, delayed.begin);
+  const bool stream = frames >= kStreamBytes / (2 * sizeof(Sample));
+  framesInterleave(source, source, stereo, delayed.begin, stream);
   if (delayed.end > delayed.begin) {
     const auto earliest = static_cast<std::size_t>(static_cast<std::int64_t>(delayed.begin) - delay);
     framesInterleave(source + delayed.begin, source + earliest, stereo + 2 * delayed.begin,
-                     delayed.end - delayed.begin);
+                     delayed.end - delayed.begin, stream);
   }
   framesInterleave(source + delayed.end, source + delayed.end, stereo + 2 * delayed.end,
-                   frames - delayed.end);
+                   frames - delayed.end, stream);
 }
 
 }  // namespace
