@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Times the whole wavwiden process against the I/O floor and other tools.
+
+For each source (64 MiB 16-bit, 256 MiB 8-bit and 1 GiB 16-bit mono at 48 kHz,
+generated once in a tmpfs folder) every round runs, back to back and in an
+order that rotates from round to round:
+  cat      cat in.wav in.wav > out.wav: the same I/O volume as wavwiden, the floor
+  wavwiden in.wav out.wav (0.03 s delay)
+  ffmpeg   pan to two channels, right delayed by 30 ms (when installed)
+  sox      remix 1 1 delay 0 0.03 (when installed)
+Each command's output is removed before it runs. The table gives the median
+wall time, the median over rounds of the ratio to cat and of the ratio to
+wavwiden in the same round (so that load from other processes cancels out),
+and the peak resident memory from /usr/bin/time -v.
+
+    bench/compare.py build/wavwiden [--runs 5] [--dir /dev/shm/wavwiden-bench]
+"""
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import time
+
+MIB = 1 << 20
+RATE = 48000
+# (label, data bytes, bits per sample)
+SOURCES = [
+    ("64 MiB 16-bit", 64 * MIB, 16),
+    ("256 MiB 8-bit", 256 * MIB, 8),
+    ("1 GiB 16-bit", 1024 * MIB, 16),
+]
+
+
+def source_write(path, size, bits):
+    """A mono PCM WAVE file of size bytes of noise, unless it is already there."""
+    if os.path.exists(path) and os.path.getsize(path) == size + 44:
+        return
+    width = bits // 8
+    with open(path + ".part", "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", size + 36) + b"WAVEfmt ")
+        f.write(struct.pack("<IHHIIHH", 16, 1, 1, RATE, RATE * width, width, bits))
+        f.write(b"data" + struct.pack("<I", size))
+        left = size
+        while left:
+            n = min(left, 64 * MIB)
+            f.write(os.urandom(n))
+            left -= n
+    os.replace(path + ".part", path)
+
+
+def commands(binary, src, out, bits):
+    """(name, argv, stdout path or None) for each tool that is installed."""
+    found = [
+        ("cat", ["cat", src, src], out),
+        ("wavwiden", [binary, src, out], None),
+    ]
+    if shutil.which("ffmpeg"):
+        codec = "pcm_u8" if bits == 8 else "pcm_s16le"
+        found.append(("ffmpeg", ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", src,
+                                 "-af", "pan=stereo|c0=c0|c1=c0,adelay=0|30", "-c:a", codec, out],
+                      None))
+    if shutil.which("sox"):
+        found.append(("sox", ["sox", src, out, "remix", "1", "1", "delay", "0", "0.03"], None))
+    return found
+
+
+def run(argv, stdout_path, out, report):
+    """Wall seconds and peak resident KiB of one run; stops on a failed run."""
+    if os.path.exists(out):
+        os.remove(out)
+    stdout = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+    start = time.perf_counter()
+    done = subprocess.run(["/usr/bin/time", "-v", "-o", report] + argv,
+                          stdout=stdout, stderr=subprocess.DEVNULL)
+    wall = time.perf_counter() - start
+    if stdout_path:
+        stdout.close()
+    if done.returncode != 0:
+        sys.exit(f"failed ({done.returncode}): {' '.join(argv)}")
+    with open(report) as f:
+        rss = next(int(line.split(":")[1]) for line in f
+                   if "Maximum resident set size" in line)
+    os.remove(out)
+    return wall, rss
+
+
+def mib(kib):
+    return kib / 1024
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("binary", help="the wavwiden program")
+    parser.add_argument("--runs", type=int, default=5, help="rounds per source (default 5)")
+    parser.add_argument("--dir", default="/dev/shm/wavwiden-bench",
+                        help="tmpfs folder for the sources and outputs")
+    parser.add_argument("--sizes", type=int, nargs="*",
+                        help="only these sources, as 1-based indexes into the list")
+    args = parser.parse_args()
+    binary = os.path.abspath(args.binary)
+    os.makedirs(args.dir, exist_ok=True)
+    report = os.path.join(args.dir, "time.txt")
+    chosen = [SOURCES[i - 1] for i in args.sizes] if args.sizes else SOURCES
+
+    rows = []
+    for label, size, bits in chosen:
+        src = os.path.join(args.dir, f"in-{size // MIB}-{bits}.wav")
+        out = os.path.join(args.dir, "out.wav")
+        source_write(src, size, bits)
+        tools = commands(binary, src, out, bits)
+        walls = {name: [] for name, _, _ in tools}
+        peaks = {name: 0 for name, _, _ in tools}
+        for r in range(args.runs):
+            for k in range(len(tools)):
+                name, argv, stdout_path = tools[(r + k) % len(tools)]
+                wall, rss = run(argv, stdout_path, out, report)
+                walls[name].append(wall)
+                peaks[name] = max(peaks[name], rss)
+        for name, _, _ in tools:
+            to_cat = statistics.median(w / c for w, c in zip(walls[name], walls["cat"]))
+            to_us = statistics.median(w / c for w, c in zip(walls[name], walls["wavwiden"]))
+            rows.append((label, size, name, statistics.median(walls[name]), to_cat, to_us,
+                         peaks[name]))
+        os.remove(src)
+
+    print(f"Medians of {args.runs} alternating rounds, whole process, files on {args.dir}.")
+    print()
+    print("| source | command | wall | × cat | × wavwiden | peak memory |")
+    print("|---|---|---|---|---|---|")
+    for label, size, name, wall, to_cat, to_us, peak in rows:
+        memory = f"{mib(peak):.0f} MiB"
+        if name == "wavwiden":
+            memory += f" = 3 × source + {mib(peak) - 3 * size / MIB:.1f} MiB"
+        print(f"| {label} | {name} | {wall:.2f} s | {to_cat:.2f} | {to_us:.2f} | {memory} |")
+
+
+if __name__ == "__main__":
+    main()
