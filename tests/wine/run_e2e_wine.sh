@@ -29,7 +29,16 @@ export WINEPREFIX="$scratch/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  wineserver -k 2>/dev/null || true
+  if [ -d "$WINEPREFIX" ]; then
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    # The server's socket folder for this prefix, named by its device and inode.
+    local server
+    server=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+    for dir in /tmp/wine-*/"$server"; do
+      [ -d "$dir" ] && rm -rf "$dir" && rmdir "$(dirname "$dir")" 2>/dev/null
+    done
+  fi
   rm -rf "$scratch"
 }
 trap cleanup EXIT
