@@ -1,5 +1,7 @@
 #include "wav_read.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,13 +31,16 @@ std::string fmt(std::uint16_t channels = 1, std::uint16_t bits = 16, std::uint16
 
 std::string wave(const std::string &chunks) { return "RIFF" + le32(4 + chunks.size()) + "WAVE" + chunks; }
 
-std::string fileWith(const std::string &bytes) {
-  static int count = 0;
-  const std::string path = testing::TempDir() + "wav_read_test_" + std::to_string(count++) + ".wav";
+// Reads bytes as a file through wavRead, from a file of this process's own
+// that is gone again afterwards.
+int readBytes(const std::string &bytes, WavInfo &info) {
+  const std::string path = testing::TempDir() + "wav_read_test_" + std::to_string(getpid()) + ".wav";
   std::FILE *file = std::fopen(path.c_str(), "wb");
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
-  return path;
+  const int result = wavRead(path.c_str(), info);
+  std::remove(path.c_str());
+  return result;
 }
 
 TEST(WavRead, WalksTheChunksOfValidAndOddFiles) {
@@ -74,7 +79,7 @@ TEST(WavRead, WalksTheChunksOfValidAndOddFiles) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     WavInfo info;
-    ASSERT_EQ(wavRead(fileWith(c.bytes).c_str(), info), c.result);
+    ASSERT_EQ(readBytes(c.bytes, info), c.result);
     if (c.result != 0) {
       EXPECT_EQ(info.data, nullptr);
       continue;
@@ -96,7 +101,7 @@ TEST(WavRead, FileCutAtEveryLengthFailsCleanlyUntilItsDataIsWhole) {
   for (std::size_t size = 0; size < whole.size(); ++size) {
     SCOPED_TRACE(size);
     WavInfo info;
-    const int result = wavRead(fileWith(whole.substr(0, size)).c_str(), info);
+    const int result = readBytes(whole.substr(0, size), info);
     EXPECT_EQ(result, size >= dataEnd ? 0 : -1);
     EXPECT_EQ(info.data == nullptr, result != 0);
   }
