@@ -298,6 +298,19 @@ class Faults(WorkDir):
                               err(NO_MEMORY)), FAIL, memory_kib=1 << 18, started=server.start)
         server.stop()
 
+    def test_stereo_buffer_over_the_memory_limit(self):
+        # 256 MiB of samples fit under a 400 MiB limit, their 512 MiB stereo
+        # buffer does not. The sparse source lies in a folder of its own.
+        size = 256 << 20
+        os.mkdir(self.path("big"))
+        with open(self.path("big/in.wav"), "wb") as f:
+            f.write(mono(b"")[:-4] + size.to_bytes(4, "little"))
+            f.truncate(f.tell() + size)
+        self.check_run(["big/in.wav", "out.wav"],
+                       mono_report("big/in.wav", size) + err(NO_MEMORY), FAIL,
+                       memory_kib=400 << 10)
+        self.assertFalse(os.path.lexists(self.path("out.wav")))
+
     def test_refused_in_place_conversion_leaves_the_file(self):
         self.write("in.wav", mono(self.data, channels=2))
         self.check_run(["in.wav", "in.wav"],
