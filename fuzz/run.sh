@@ -9,7 +9,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++-14}" -DWAVWIDEN_FUZZ=ON >/dev/null
 cmake --build "$build" -j2 --target wav_fuzz
 mkdir -p "$build/corpus"
