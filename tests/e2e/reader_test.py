@@ -49,6 +49,8 @@ ACCEPTED = [
      riff(fmt_(B8), chunk(DATA, D5) + b"\0" + chunk(LIST, b"abcd")),
      read(fmt_report(B8), data_line(5), chunk_line(b"\0LIS", 0x454), time_line(5, B8)),
      stereo(D5, 8)),
+    ("id bytes printed raw", riff(fmt_(), chunk(b"\xff\n\x00\x80", b"xy"), chunk(DATA, D)),
+     read(fmt_report(B16), chunk_line(b"\xff\n\x00\x80", 2), done(10)), stereo(D)),
     ("length -8 moves forward",
      riff(fmt_(), chunk(DATA, D), chunk(LIST, b"", 0xFFFFFFF8), chunk(DATA, D2)),
      read(fmt_report(B16), data_line(10), chunk_line(LIST, -8), time_line(10, B16)), stereo(D)),
