@@ -3,9 +3,9 @@ header, the same path in and out, and a source that is not mono."""
 import math
 import unittest
 
-from wavtest import (FAIL, NOT_MONO, USAGE, WorkDir, chunk, chunk_line, converted, data_line, err,
-                     f32, fmt_body, fmt_report, header, linux_only, merged, mono, mono_report,
-                     ramp, report, riff, run_terminal, stereo, time_line)
+from wavtest import (FAIL, NOT_MONO, USAGE, WorkDir, chunk, chunk_line, converted, data_line,
+                     delay_frames, err, f32, fmt_body, fmt_report, header, linux_only, merged,
+                     mono, mono_report, ramp, report, riff, run_terminal, stereo, time_line)
 
 DEFAULT = f32(0.03)
 
@@ -44,6 +44,7 @@ class Delays(WorkDir):
     ]
 
     def test_delay_argument(self):
+        self.assertEqual([delay_frames(8000, f32(v)) for v in (0.03, -0.01)], [239, -79])
         data = ramp(400)
         self.write("in.wav", mono(data, bits=8))
         reading = mono_report("in.wav", 400, bits=8)
@@ -111,11 +112,12 @@ class Samples(WorkDir):
             "in.wav", chunk_line(b"LIST", 4), fmt_report(body, 18), data_line(6),
             time_line(6, body))), 0,
             [("out.wav", stereo(data, 16, 11025))], combined=False)
-        self.assertEqual(header(16, 11025, 12).hex(), "52494646300000005741564566"
-                         "6d74201000000001000200112b000044ac000004001000646174610c000000")
-        self.assertEqual(header(8, 8000, 10).hex(), "524946462e0000005741564566"
-                         "6d7420100000000100020040"
-                         "1f0000803e00000200080064617461" "0a000000")
+        self.assertEqual(header(16, 11025, 12), bytes.fromhex(
+            "52494646 30000000 57415645 666d7420 10000000 0100 0200 112b0000 44ac0000 0400 1000"
+            "64617461 0c000000"))
+        self.assertEqual(header(8, 8000, 10), bytes.fromhex(
+            "52494646 2e000000 57415645 666d7420 10000000 0100 0200 401f0000 803e0000 0200 0800"
+            "64617461 0a000000"))
 
 
 class SamePath(WorkDir):
