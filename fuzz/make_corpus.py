@@ -11,6 +11,7 @@ import struct
 HERE = os.path.dirname(os.path.abspath(__file__))
 NO_DELAY = 0x80
 IN_PLACE = 0x40
+PIPED = 0x20
 
 
 def chunk(tag, body, length=None):
@@ -75,6 +76,9 @@ SEEDS = {
     "not_wave": seed(riff(chunk(b"fmt ", fmt()), form=b"AVI ")),
     "not_riff": seed(riff(chunk(b"fmt ", fmt()), tag=b"RIFX")),
     "short": seed(b"RIFF\0\0"),
+    "piped": seed(riff(chunk(b"LIST", b"abc"), chunk(b"fmt ", fmt(extra=b"\0\0")), chunk(b"data", RAMP16)), "0.001", PIPED),
+    "piped_fmt14": seed(riff(chunk(b"fmt ", fmt()[:14]), chunk(b"data", RAMP16)), None, PIPED),
+    "piped_cut_short": seed(riff(chunk(b"fmt ", fmt(bits=8)), chunk(b"data", RAMP8, length=1000)), None, PIPED),
     "pluck_cut": seed(pluck_cut(600)),
     "pluck_cut_short": seed(pluck_cut(600)[:900], "0.002"),
 }

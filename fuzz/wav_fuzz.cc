@@ -8,13 +8,18 @@
 // Input layout:
 //   byte 0     bit 7: no delay argument (the default delay applies)
 //              bit 6: the output path is the input path
+//              bit 5: the input is a named pipe that serves the file to each
+//                     of the two reads (bit 6 then does not apply)
 //              bits 0-4: length of the delay text that follows
 //   bytes 1..  the delay text (a zero byte ends it early), then the file
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -23,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wav_decimal.h"
@@ -73,9 +79,14 @@ struct Source {
 // rather than from the reader: the RIFF header, then chunks walked at body
 // start + length (unsigned, no pad byte); the last "fmt " block (16 bytes,
 // PCM, 8 or 16 bits) and the last "data" body (non-empty, wholly inside the
-// file) count; one channel only.
-Source sourceModel(const std::uint8_t *file, std::size_t size) {
+// file) count; one channel only. A pipe cannot seek back, so there the walk
+// goes on after a "fmt " chunk of less than 16 bytes at the end of its block.
+// A "data" chunk that claims more than the pipe holds is allocated as
+// declared: claimed says the most.
+Source sourceModel(const std::uint8_t *file, std::size_t size, bool pipe,
+                   std::uint32_t &claimed) {
   Source source;
+  claimed = 0;
   if (size < 12 || std::memcmp(file + 8, "WAVE", 4) != 0 || std::memcmp(file, "RIFF", 4) != 0)
     return source;
   bool fmtSeen = false;
@@ -95,8 +106,9 @@ Source sourceModel(const std::uint8_t *file, std::size_t size) {
       source.rate = le32(block + 4);
       source.bits = bits;
       fmtSeen = true;
-      at += length;
+      at += pipe && length < 16 ? 16 : length;
     } else if (std::memcmp(header, "data", 4) == 0) {
+      if (length > size - at) claimed = length;
       if (length == 0 || length > size - at) return source;
       source.samples.assign(file + at, file + at + length);
       dataSeen = true;
@@ -205,17 +217,70 @@ Bytes memFileGet(const MemFile &file) {
   return bytes;
 }
 
+// Whether this process has the named pipe open other than through skip.
+bool pipeHeld(const struct stat &fifo, int skip) {
+  DIR *fds = opendir("/proc/self/fd");
+  if (!fds) violated("opendir");
+  bool held = false;
+  while (const dirent *entry = readdir(fds)) {
+    const int fd = std::atoi(entry->d_name);
+    struct stat st;
+    if (entry->d_name[0] == '.' || fd == skip || fd == dirfd(fds) || fstat(fd, &st) != 0) continue;
+    if (st.st_dev == fifo.st_dev && st.st_ino == fifo.st_ino) held = true;
+  }
+  closedir(fds);
+  return held;
+}
+
+// Serves the file, from a thread, to each opening of the named pipe by the
+// program until stop is set, waiting for the program to close the pipe before
+// the next, so that the two reads never share one stream.
+void pipeServe(const std::string &path, const std::uint8_t *file, std::size_t size,
+               const std::atomic<bool> &stop) {
+  struct stat fifo;
+  if (stat(path.c_str(), &fifo) != 0) violated("stat fifo");
+  for (int round = 0; round < 2; ++round) {
+    int fd;
+    while ((fd = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+      if (stop) return;
+      usleep(10);
+    }
+    fcntl(fd, F_SETFL, 0);
+    while (!stop && !pipeHeld(fifo, fd)) usleep(10);
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t n = write(fd, file + done, size - done);
+      if (n <= 0) break;  // the program stopped reading
+      done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    while (!stop && pipeHeld(fifo, -1)) usleep(10);
+  }
+}
+
 const std::uint8_t kUntouched[] = {'u', 'n', 't', 'o', 'u', 'c', 'h', 'e', 'd'};
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  signal(SIGPIPE, SIG_IGN);  // a write to a pipe the program has closed
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size == 0) return 0;
   static const MemFile input = memFileOpen("wavwiden-fuzz-in");
   static const MemFile output = memFileOpen("wavwiden-fuzz-out");
+  static const std::string fifo = [] {
+    const std::string path = "/dev/shm/wavwiden-fuzz-" + std::to_string(getpid()) + ".fifo";
+    unlink(path.c_str());
+    if (mkfifo(path.c_str(), 0600) != 0) violated("mkfifo");
+    std::atexit([] { unlink(fifo.c_str()); });
+    return path;
+  }();
 
   const bool delayGiven = (data[0] & 0x80) == 0;
-  const bool inPlace = (data[0] & 0x40) != 0;
+  const bool piped = (data[0] & 0x20) != 0;
+  const bool inPlace = (data[0] & 0x40) != 0 && !piped;
   std::size_t textSize = data[0] & 0x1F;
   if (textSize > size - 1) textSize = size - 1;
   const std::string text(reinterpret_cast<const char *>(data + 1),
@@ -223,14 +288,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::uint8_t *file = data + 1 + textSize;
   const std::size_t fileSize = size - 1 - textSize;
 
+  std::uint32_t claimed = 0;
+  const Source source = sourceModel(file, fileSize, piped, claimed);
+  // Through a pipe a claim is allocated as declared: keep it small.
+  if (piped && claimed > (1u << 20)) return 0;
+
   memFileSet(input, file, fileSize);
   memFileSet(output, kUntouched, sizeof kUntouched);
+  const std::string &inPath = piped ? fifo : input.path;
   const std::string &outPath = inPlace ? input.path : output.path;
-  char *argv[] = {const_cast<char *>("wavwiden"), const_cast<char *>(input.path.c_str()),
+  char *argv[] = {const_cast<char *>("wavwiden"), const_cast<char *>(inPath.c_str()),
                   const_cast<char *>(outPath.c_str()), const_cast<char *>(text.c_str()), nullptr};
+  std::atomic<bool> stop{false};
+  std::thread server;
+  if (piped) server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
   const int status = wavMain(delayGiven ? 4 : 3, argv);
+  stop = true;
+  if (server.joinable()) server.join();
 
-  const Source source = sourceModel(file, fileSize);
   const Bytes written = memFileGet(inPlace ? input : output);
   const Bytes untouched = inPlace ? Bytes(file, file + fileSize)
                                   : Bytes(kUntouched, kUntouched + sizeof kUntouched);

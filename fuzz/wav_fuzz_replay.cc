@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
 
 namespace {
@@ -23,6 +24,7 @@ void replay(const std::filesystem::path &path) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  LLVMFuzzerInitialize(&argc, &argv);
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     const std::filesystem::path path(argv[i]);
