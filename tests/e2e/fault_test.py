@@ -311,6 +311,25 @@ class Faults(WorkDir):
                        memory_kib=400 << 10)
         self.assertFalse(os.path.lexists(self.path("out.wav")))
 
+    def test_console_that_fails(self):
+        # Console streams that are full or closed take nothing from the
+        # conversion: the same file and the same status. A closed stream's
+        # number may be reused by the files the program opens.
+        for streams in ["<&- >&- 2>&-", ">/dev/full 2>/dev/full", ">&-"]:
+            for source, status in [("in.wav", 0), ("missing.wav", FAIL)]:
+                with self.subTest(streams=streams, source=source):
+                    if os.path.lexists(self.path("out.wav")):
+                        os.unlink(self.path("out.wav"))
+                    process = subprocess.run(
+                        ["bash", "-c", f'exec "$0" "$@" {streams}', BIN, source, "out.wav"],
+                        cwd=self.dir, timeout=120)
+                    self.assertEqual(process.returncode, status)
+                    if status == 0:
+                        self.assertEqual(self.read("out.wav"), stereo(self.data))
+                    else:
+                        self.assertFalse(os.path.lexists(self.path("out.wav")))
+                    self.assertEqual(self.read("in.wav"), self.source)
+
     def test_refused_in_place_conversion_leaves_the_file(self):
         self.write("in.wav", mono(self.data, channels=2))
         self.check_run(["in.wav", "in.wav"],
