@@ -67,7 +67,7 @@ void put32(Bytes &out, std::uint32_t v) {
 
 void putTag(Bytes &out, const char *tag) { out.insert(out.end(), tag, tag + 4); }
 
-// What a run on a regular file must do: whether it converts, and from what.
+// What a run must do: whether it converts, and from what.
 struct Source {
   bool converts = false;
   std::uint32_t rate = 0;
