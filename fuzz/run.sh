@@ -16,7 +16,8 @@ mkdir -p "$build/corpus"
 
 # The program prints a report for every input: its streams are closed
 # (-close_fd_mask=3) while libFuzzer and the sanitizers keep theirs.
+seeds=("$root/fuzz/corpus")
+if [ -d "$root/fuzz/regressions" ]; then seeds+=("$root/fuzz/regressions"); fi
 cd "$build"
 exec ./fuzz/wav_fuzz -max_total_time="$seconds" -close_fd_mask=3 -max_len=8192 \
-  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  corpus "$root/fuzz/corpus" "$root/fuzz/regressions"
+  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 corpus "${seeds[@]}"
