@@ -14,6 +14,7 @@
 //   bytes 1..  the delay text (a zero byte ends it early), then the file
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -237,6 +238,10 @@ bool pipeHeld(const struct stat &fifo, int skip) {
 // the next, so that the two reads never share one stream.
 void pipeServe(const std::string &path, const std::uint8_t *file, std::size_t size,
                const std::atomic<bool> &stop) {
+  // libFuzzer's timer signal goes to the program's thread, never here.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
   struct stat fifo;
   if (stat(path.c_str(), &fifo) != 0) violated("stat fifo");
   for (int round = 0; round < 2; ++round) {
@@ -249,6 +254,7 @@ void pipeServe(const std::string &path, const std::uint8_t *file, std::size_t si
     while (!stop && !pipeHeld(fifo, fd)) usleep(10);
     for (std::size_t done = 0; done < size;) {
       const ssize_t n = write(fd, file + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;  // the program stopped reading
       done += static_cast<std::size_t>(n);
     }
@@ -266,8 +272,23 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   return 0;
 }
 
+namespace {
+
+// libFuzzer's timer signal (SIGALRM) would cut a read from a pipe short with
+// EINTR, which no run of the program meets: its handler restarts them here.
+void timerRestarts() {
+  struct sigaction action;
+  if (sigaction(SIGALRM, nullptr, &action) == 0 && !(action.sa_flags & SA_RESTART)) {
+    action.sa_flags |= SA_RESTART;
+    sigaction(SIGALRM, &action, nullptr);
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size == 0) return 0;
+  timerRestarts();
   static const MemFile input = memFileOpen("wavwiden-fuzz-in");
   static const MemFile output = memFileOpen("wavwiden-fuzz-out");
   static const std::string fifo = [] {
