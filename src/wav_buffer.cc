@@ -45,16 +45,19 @@ Mapping mappingOf(std::uint8_t *data) {
   return {base, *reinterpret_cast<std::size_t *>(base)};
 }
 
-// An address range of length bytes, reserved without access, whose data
-// starts on a huge-page boundary when length calls for it; null on failure.
+// An address range of length bytes, reserved without access; null on failure.
+std::uint8_t *rangeReservePlain(std::size_t length) {
+  void *base = mmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  return base == MAP_FAILED ? nullptr : static_cast<std::uint8_t *>(base);
+}
+
+// The same, with the data on a huge-page boundary when length calls for it
+// and the address space allows the 2 MiB it takes to find one.
 std::uint8_t *rangeReserve(std::size_t length) {
-  if (length - pageSize() < kHugePage) {
-    void *base = mmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    return base == MAP_FAILED ? nullptr : static_cast<std::uint8_t *>(base);
-  }
+  if (length - pageSize() < kHugePage) return rangeReservePlain(length);
   const std::size_t wider = length + kHugePage;
   void *reserved = mmap(nullptr, wider, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (reserved == MAP_FAILED) return nullptr;
+  if (reserved == MAP_FAILED) return rangeReservePlain(length);
   const auto start = reinterpret_cast<std::uintptr_t>(reserved);
   const std::uintptr_t data = (start + pageSize() + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
   auto *base = reinterpret_cast<std::uint8_t *>(data - pageSize());
