@@ -291,13 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   timerRestarts();
   static const MemFile input = memFileOpen("wavwiden-fuzz-in");
   static const MemFile output = memFileOpen("wavwiden-fuzz-out");
-  static const std::string fifo = [] {
-    const std::string path = "/dev/shm/wavwiden-fuzz-" + std::to_string(getpid()) + ".fifo";
-    unlink(path.c_str());
-    if (mkfifo(path.c_str(), 0600) != 0) violated("mkfifo");
-    std::atexit([] { unlink(fifo.c_str()); });
-    return path;
-  }();
+  static const std::string fifo = "/dev/shm/wavwiden-fuzz-" + std::to_string(getpid()) + ".fifo";
 
   const bool delayGiven = (data[0] & 0x80) == 0;
   const bool piped = (data[0] & 0x20) != 0;
@@ -322,10 +316,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                   const_cast<char *>(outPath.c_str()), const_cast<char *>(text.c_str()), nullptr};
   std::atomic<bool> stop{false};
   std::thread server;
-  if (piped) server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
+  if (piped) {
+    // Made afresh for each input and removed after it, so none is left behind.
+    unlink(fifo.c_str());
+    if (mkfifo(fifo.c_str(), 0600) != 0) violated("mkfifo");
+    server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
+  }
   const int status = wavMain(delayGiven ? 4 : 3, argv);
   stop = true;
-  if (server.joinable()) server.join();
+  if (piped) {
+    server.join();
+    unlink(fifo.c_str());
+  }
 
   const Bytes written = memFileGet(inPlace ? input : output);
   const Bytes untouched = inPlace ? Bytes(file, file + fileSize)
