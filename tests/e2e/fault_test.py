@@ -13,21 +13,12 @@ import threading
 import time
 import unittest
 
-from wavtest import (BIN, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
+from wavtest import (BIN, SANITIZED, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
                      NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, WRAPPER,
                      WRITE_FAILED, WorkDir, chunk, data_line, err, fmt_body, fmt_report, mono,
-                     mono_report, out, ramp, report, riff, stereo, stream, time_line)
+                     memory_cap, mono_report, out, ramp, report, riff, stereo, stream, time_line)
 
 NOBODY = 65534
-
-
-def sanitized():
-    """Whether the program is built with AddressSanitizer, whose shadow memory
-    needs terabytes of address space: it cannot start under `ulimit -v`."""
-    if not BIN or not os.path.exists(BIN):
-        return False
-    with open(BIN, "rb") as f:
-        return b"__asan_init" in f.read()
 
 
 class Result:
@@ -42,16 +33,11 @@ def execute(args, cwd, memory_kib=None, user=None, started=None):
     runs it under `ulimit -v`; user runs it as that user id; started is
     called with the process once it runs."""
     command = [BIN] + list(args)
-    env = dict(os.environ)
-    if memory_kib is not None:
-        if SANITIZED:  # the allocator's own cap stands in for the limit
-            env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
-                                   f":max_allocation_size_mb={memory_kib // 1024}")
-        else:
-            command = ["bash", "-c", f'ulimit -v {memory_kib}; exec "$0" "$@"'] + command
+    limit, env = memory_cap(None if memory_kib is None else memory_kib << 10)
     ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
     process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, **ids)
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               preexec_fn=limit, **ids)
     if started:
         started(process)
     stdout, stderr = process.communicate(timeout=120)
@@ -138,7 +124,6 @@ def files(folder):
     return found
 
 
-SANITIZED = sanitized()
 SUCCESS_START = stream(out(SUCCESS.split("[")[0]), OUT)
 
 

@@ -242,10 +242,29 @@ class Run:
         self.combined = combined
 
 
-def _limit(memory):
+def _sanitized():
+    """Whether the program is built with AddressSanitizer, whose shadow memory
+    needs terabytes of address space: it cannot start under `ulimit -v`."""
+    if WRAPPER or not BIN or not os.path.exists(BIN):
+        return False
+    with open(BIN, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
+SANITIZED = _sanitized()
+
+
+def memory_cap(memory, env=None):
+    """What caps a native run's memory at memory bytes: (preexec_fn, env).
+    Under AddressSanitizer the allocator's own cap stands in for the limit."""
+    env = dict(os.environ if env is None else env)
     if memory is None or WRAPPER:
-        return None
-    return lambda: resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
+        return None, env
+    if SANITIZED:
+        env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "")
+                               + f":allocator_may_return_null=1:max_allocation_size_mb={memory >> 20}")
+        return None, env
+    return lambda: resource.setrlimit(resource.RLIMIT_AS, (memory, memory)), env
 
 
 def run(args, cwd, combined=True, memory=None):
@@ -253,13 +272,15 @@ def run(args, cwd, combined=True, memory=None):
     combined is set, once more with both into one file. memory caps the
     address space of a native run, in bytes."""
     command = WRAPPER + [BIN] + list(args)
-    apart = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, timeout=120, preexec_fn=_limit(memory))
+    limit, env = memory_cap(memory)
+    apart = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                           preexec_fn=limit)
     both = None
     if combined:
         with tempfile.TemporaryFile() as capture:
-            subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=capture,
-                           stderr=capture, timeout=120, preexec_fn=_limit(memory))
+            subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=capture,
+                           stderr=capture, timeout=120, preexec_fn=limit)
             capture.seek(0)
             both = capture.read()
     return Run(apart.returncode, apart.stdout, apart.stderr, both)
