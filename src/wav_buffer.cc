@@ -56,12 +56,12 @@ std::uint8_t *rangeReservePlain(std::size_t length) {
 std::uint8_t *rangeReserve(std::size_t length) {
   if (length - pageSize() < kHugePage) return rangeReservePlain(length);
   const std::size_t wider = length + kHugePage;
-  void *reserved = mmap(nullptr, wider, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (reserved == MAP_FAILED) return rangeReservePlain(length);
+  std::uint8_t *reserved = rangeReservePlain(wider);
+  if (!reserved) return rangeReservePlain(length);
   const auto start = reinterpret_cast<std::uintptr_t>(reserved);
   const std::uintptr_t data = (start + pageSize() + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
   auto *base = reinterpret_cast<std::uint8_t *>(data - pageSize());
-  const std::size_t head = static_cast<std::size_t>(base - static_cast<std::uint8_t *>(reserved));
+  const std::size_t head = static_cast<std::size_t>(base - reserved);
   if (head > 0) munmap(reserved, head);
   if (wider - head > length) munmap(base + length, wider - head - length);
   return base;
