@@ -74,25 +74,32 @@ std::vector<std::uint8_t> stereoBytes(const StereoJob &job) {
   return {job.out.data.get(), job.out.data.get() + job.out.dataSize};
 }
 
-TEST(WavStereo8, RightChannelIsTheSourceDelayed) {
-  const std::vector<std::uint8_t> source = {10, 20, 30, 40, 50};
+// 8-bit bytes 10..50, and 16-bit samples 0x0100, 0x8000 (-32768), 0xFFFF (-1)
+// followed by one stray byte; at 1 Hz a delay in seconds is one in frames.
+TEST(WavStereo, RightChannelIsTheSourceDelayedAndTheOddTailSilent) {
+  const std::vector<std::uint8_t> bytes8 = {10, 20, 30, 40, 50};
+  const std::vector<std::uint8_t> words16 = {0x00, 0x01, 0x00, 0x80, 0xFF, 0xFF, 0x7F};
   const struct {
-    float delay;  // seconds at 1 Hz: frames
+    std::uint16_t bits;
+    float delay;
     std::vector<std::uint8_t> stereo;
   } cases[] = {
-      {2.0f, {10, 10, 20, 20, 30, 10, 40, 20, 50, 30}},
-      {0.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
-      {5.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
-      {1e9f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
-      {-2.0f, {10, 30, 20, 40, 30, 50, 40, 40, 50, 50}},
-      {-5.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
-      {-1e9f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
-      {2.9f, {10, 10, 20, 20, 30, 10, 40, 20, 50, 30}},
+      {8, 2.0f, {10, 10, 20, 20, 30, 10, 40, 20, 50, 30}},
+      {8, 0.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {8, 5.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {8, 1e9f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {8, -2.0f, {10, 30, 20, 40, 30, 50, 40, 40, 50, 50}},
+      {8, -5.0f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {8, -1e9f, {10, 10, 20, 20, 30, 30, 40, 40, 50, 50}},
+      {8, 2.9f, {10, 10, 20, 20, 30, 10, 40, 20, 50, 30}},
+      {16, 1.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0, 0}},
+      {16, -1.0f, {0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
+      {16, 0.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.delay);
-    StereoJob job = monoJob(source, 8, 1, c.delay);
-    EXPECT_EQ(wavStereo8(job), 0);
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.delay << " s");
+    StereoJob job = monoJob(c.bits == 8 ? bytes8 : words16, c.bits, 1, c.delay);
+    EXPECT_EQ(c.bits == 8 ? wavStereo8(job) : wavStereo16(job), 0);
     EXPECT_EQ(stereoBytes(job), c.stereo);
   }
 }
@@ -105,25 +112,6 @@ TEST(WavStereo8, DefaultDelayAt8kHzStartsTheRightChannelAtFrame239) {
   for (std::size_t i = 0; i < source.size(); ++i) {
     ASSERT_EQ(job.out.data[2 * i], source[i]) << i;
     ASSERT_EQ(job.out.data[2 * i + 1], source[i < 239 ? i : i - 239]) << i;
-  }
-}
-
-TEST(WavStereo16, CopiesWordsWholeAndSilencesTheOddTail) {
-  // Samples 0x0100, 0x8000 (-32768), 0xFFFF (-1), then one stray byte.
-  const std::vector<std::uint8_t> source = {0x00, 0x01, 0x00, 0x80, 0xFF, 0xFF, 0x7F};
-  const struct {
-    float delay;
-    std::vector<std::uint8_t> stereo;
-  } cases[] = {
-      {1.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0, 0}},
-      {-1.0f, {0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
-      {0.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.delay);
-    StereoJob job = monoJob(source, 16, 1, c.delay);
-    EXPECT_EQ(wavStereo16(job), 0);
-    EXPECT_EQ(stereoBytes(job), c.stereo);
   }
 }
 
