@@ -235,11 +235,12 @@ def stereo(data, bits=16, rate=8000, delay=f32(0.03)):
 class Run:
     """What one run of the program produced."""
 
-    def __init__(self, status, stdout, stderr, combined):
+    def __init__(self, status, stdout, stderr, combined, combined_status):
         self.status = status
         self.stdout = stdout
         self.stderr = stderr
         self.combined = combined
+        self.combined_status = combined_status
 
 
 def _sanitized():
@@ -276,14 +277,15 @@ def run(args, cwd, combined=True, memory=None):
     apart = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
                            preexec_fn=limit)
-    both = None
+    both = both_status = None
     if combined:
         with tempfile.TemporaryFile() as capture:
-            subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=capture,
-                           stderr=capture, timeout=120, preexec_fn=limit)
+            both_status = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                         stdout=capture, stderr=capture, timeout=120,
+                                         preexec_fn=limit).returncode
             capture.seek(0)
             both = capture.read()
-    return Run(apart.returncode, apart.stdout, apart.stderr, both)
+    return Run(apart.returncode, apart.stdout, apart.stderr, both, both_status)
 
 
 def run_terminal(args, cwd):
@@ -333,11 +335,15 @@ class WorkDir(unittest.TestCase):
         """Runs the program in the folder and compares both streams, apart and
         combined, the exit status and files: (name, bytes or None for absent)."""
         result = run(args, self.dir, combined, memory)
-        self.assertEqual(result.stdout, stream(outputs, OUT), "stdout")
+        # Each message shows the whole run, so a failure says what else it did.
+        seen = f"status {result.status}, stderr {result.stderr!r}"
+        self.assertEqual(result.stdout, stream(outputs, OUT), "stdout; " + seen)
         self.assertEqual(result.stderr, stream(outputs, ERR), "stderr")
-        if combined:
-            self.assertEqual(result.combined, merged(outputs), "combined")
         self.assertEqual(result.status, status, "status")
+        if combined:
+            self.assertEqual(result.combined, merged(outputs),
+                             f"combined; status {result.combined_status}")
+            self.assertEqual(result.combined_status, status, "combined status")
         for name, expected in files:
             if expected is None:
                 self.assertFalse(os.path.lexists(self.path(name)), name + " exists")
