@@ -335,10 +335,11 @@ class WorkDir(unittest.TestCase):
         """Runs the program in the folder and compares both streams, apart and
         combined, the exit status and files: (name, bytes or None for absent)."""
         result = run(args, self.dir, combined, memory)
-        # Each message shows the whole run, so a failure says what else it did.
+        # A stream that differs shows the run's status too, and the lone stdout its
+        # stderr: a wrapper that failed to start the program is told apart at once.
         seen = f"status {result.status}, stderr {result.stderr!r}"
         self.assertEqual(result.stdout, stream(outputs, OUT), "stdout; " + seen)
-        self.assertEqual(result.stderr, stream(outputs, ERR), "stderr")
+        self.assertEqual(result.stderr, stream(outputs, ERR), f"stderr; status {result.status}")
         self.assertEqual(result.status, status, "status")
         if combined:
             self.assertEqual(result.combined, merged(outputs),
