@@ -1,25 +1,40 @@
-// The two records the reader, the driver and the writer share.
+// The records the reader, the driver and the writer share.
 #pragma once
 
 #include <cstdint>
 
 #include "wav_buffer.h"
+#include "wav_file.h"
+#include "wav_replace.h"
 
-// One PCM stream: its format numbers and, once read or allocated, its
-// sample bytes.
+// Where the samples of a regular file were left: they are read again, window
+// by window, as the result is written.
+struct WavSamplesAt {
+  const char *path = nullptr;  // the file as the command line names it
+  WavFileId id;                // which file that was when it was read
+  std::int64_t start = -1;     // position of the first sample byte, or -1
+};
+
+// One PCM stream: its format numbers and its sample bytes, in memory or in
+// the file it was read from.
 struct WavInfo {
   std::uint32_t sampleRate = 0;     // frames per second
   std::uint16_t bitsPerSample = 0;  // 8 or 16
   std::uint32_t dataSize = 0;       // bytes of sample data
   std::uint16_t channels = 0;
   std::uint32_t bytesPerSec = 0;    // as the file declares it
-  WavBuffer data;                   // dataSize bytes, or null
+  WavBuffer data;                   // dataSize bytes in memory, or null
+  WavSamplesAt file;                // or where they are in a regular file
 };
 
 // One conversion: the stereo result, the mono source and the delay of the
-// right channel in seconds.
+// right channel in seconds. The result is made whole in out.data when the
+// source's samples are in memory, else one window at a time in window.
+// Converting a file into itself, the result goes to replace's new file.
 struct StereoJob {
   WavInfo out;
   WavInfo in;
   float delay = 0.0f;
+  WavBuffer window;
+  WavReplace replace;
 };

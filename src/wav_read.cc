@@ -28,16 +28,24 @@ void chunkSkip(std::FILE *file, std::int64_t bodyStart, std::uint32_t length,
   }
 }
 
-// Reads the body of a "data" chunk into info. The declared length is checked
-// against what the file still holds before any memory is taken for it.
-int dataChunkRead(std::FILE *file, std::int64_t fileSize, std::uint32_t length, WavInfo &info) {
+// Takes the body of a "data" chunk for info. The declared length is checked
+// against what the file still holds before anything is taken for it. A
+// regular file keeps its samples, which are read again as they are converted;
+// from anything else they are read into memory now.
+int dataChunkRead(std::FILE *file, std::uint32_t length, WavInfo &info) {
   info.dataSize = length;
   wavErrPrint(kTextDataLength.sjis, static_cast<long>(static_cast<std::int32_t>(length)));
   info.data.reset();
+  const std::int64_t fileSize = info.file.id.size;
   const std::int64_t bodyStart = wavFileTell(file);
   if (length > 0 && fileSize >= 0 && bodyStart >= 0 && length > fileSize - bodyStart) {
     wavErrPrint("%s", kTextReadFailed.sjis);
     return -1;
+  }
+  if (length > 0 && fileSize >= 0) {
+    info.file.start = bodyStart;
+    wavFileSeek(file, bodyStart + length);
+    return 0;
   }
   info.data = wavBufferAlloc(length);
   if (!info.data) {
@@ -55,7 +63,6 @@ int dataChunkRead(std::FILE *file, std::int64_t fileSize, std::uint32_t length, 
 // Walks the chunks after the RIFF header. Returns 0 at the end of the file,
 // -1 after a failure that has been reported.
 int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
-  const std::int64_t fileSize = wavFileSize(file);
   std::uint8_t header[kChunkHeaderSize];
   while (std::fread(header, sizeof header, 1, file) == 1) {
     const std::uint32_t length = wavLe32Decode(header + 4);
@@ -72,7 +79,7 @@ int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
       fmtSeen = true;
       chunkSkip(file, bodyStart, length, kFmtSize);
     } else if (wavTagEquals(header, "data")) {
-      if (dataChunkRead(file, fileSize, length, info) != 0) return -1;
+      if (dataChunkRead(file, length, info) != 0) return -1;
       dataSeen = true;
     } else {
       wavOutPrint(kTextChunkLength.sjis, header[0], header[1], header[2], header[3], printed);
@@ -126,11 +133,13 @@ int wavFmtRead(std::FILE *file, WavFmt &fmt) {
 
 int wavRead(const char *path, WavInfo &info) {
   info.data.reset();
+  info.file = {};
   std::FILE *file = std::fopen(path, "rb");
   if (!file) {
     wavErrPrint(kTextInputOpenFailed.sjis, path);
     return -1;
   }
+  if (wavFileIdGet(file, info.file.id) == 0) info.file.path = path;
   wavOutPrint(kTextFileName.sjis, path);
 
   std::uint8_t riff[kRiffHeaderSize];
@@ -161,4 +170,35 @@ int wavRead(const char *path, WavInfo &info) {
   }
   wavOutPrint(kTextPlayTime.sjis, playTime(info));
   return 0;
+}
+
+std::FILE *wavSamplesOpen(const WavInfo &info) {
+  std::FILE *file = wavFileReopen(info.file.path, info.file.id);
+  if (!file) wavErrPrint("%s", kTextInputChanged.sjis);
+  return file;
+}
+
+int wavSamplesRead(std::FILE *file, const WavInfo &info, std::size_t offset, std::size_t size,
+                   std::uint8_t *bytes) {
+  const std::int64_t read =
+      wavFileReadAt(file, info.file.start + static_cast<std::int64_t>(offset), bytes, size);
+  if (read == static_cast<std::int64_t>(size)) return 0;
+  wavErrPrint("%s", read < 0 ? kTextReadFailed.sjis : kTextInputChanged.sjis);
+  return -1;
+}
+
+int wavSamplesLoad(WavInfo &info) {
+  std::FILE *file = wavSamplesOpen(info);
+  if (!file) return -1;
+  info.data = wavBufferAlloc(info.dataSize);
+  int result = 0;
+  if (!info.data) {
+    wavErrPrint("%s", kTextNoMemory.sjis);
+    result = -1;
+  } else if (wavSamplesRead(file, info, 0, info.dataSize, info.data.get()) != 0) {
+    info.data.reset();
+    result = -1;
+  }
+  std::fclose(file);
+  return result;
 }

@@ -1,8 +1,10 @@
 #include "wav_write.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -11,6 +13,7 @@
 #include "wav_bytes.h"
 #include "wav_console.h"
 #include "wav_file.h"
+#include "wav_read.h"
 #include "wav_text.h"
 
 namespace {
@@ -105,21 +108,102 @@ void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, s
 // anyway, so it is written around them.
 constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
 
-// The frames before the delayed range and after it repeat the left sample;
-// inside it the right sample is the source d frames earlier. Each range is
-// one loop without a branch.
+// Frames [first, last) of the result into stereo, which starts at frame
+// first. left holds the source frames from first on, right the source frames
+// that the window's delayed frames carry on the right. The frames before the
+// delayed range and after it repeat the left sample; inside it the right
+// sample is the source d frames earlier. Each range is one loop without a
+// branch.
 template <typename Sample>
-void stereoFill(const Sample *source, Sample *stereo, std::size_t frames, std::int32_t delay) {
+void stereoFill(const Sample *left, const Sample *right, Sample *stereo, std::size_t first,
+                std::size_t last, DelayedRange delayed, bool stream) {
+  const std::size_t begin = std::clamp(delayed.begin, first, last) - first;
+  const std::size_t end = std::clamp(delayed.end, first, last) - first;
+  framesInterleave(left, left, stereo, begin, stream);
+  framesInterleave(left + begin, right, stereo + 2 * begin, end - begin, stream);
+  framesInterleave(left + end, left + end, stereo + 2 * end, last - first - end, stream);
+}
+
+// The whole result from the whole source, both in memory.
+template <typename Sample>
+void stereoWholeFill(const Sample *source, Sample *stereo, std::size_t frames, std::int32_t delay) {
   const DelayedRange delayed = delayedRange(frames, delay);
-  const bool stream = frames >= kStreamBytes / (2 * sizeof(Sample));
-  framesInterleave(source, source, stereo, delayed.begin, stream);
-  if (delayed.end > delayed.begin) {
-    const auto earliest = static_cast<std::size_t>(static_cast<std::int64_t>(delayed.begin) - delay);
-    framesInterleave(source + delayed.begin, source + earliest, stereo + 2 * delayed.begin,
-                     delayed.end - delayed.begin, stream);
+  const Sample *right = source;
+  if (delayed.end > delayed.begin)
+    right += static_cast<std::size_t>(static_cast<std::int64_t>(delayed.begin) - delay);
+  stereoFill(source, right, stereo, 0, frames, delayed,
+             frames >= kStreamBytes / (2 * sizeof(Sample)));
+}
+
+// Writes size bytes; 0, or -1 after printing that they did not get out.
+int bytesWrite(std::FILE *file, const void *bytes, std::size_t size) {
+  if (size == 0 || std::fwrite(bytes, size, 1, file) == 1) return 0;
+  wavErrPrint("%s", kTextWriteFailed.sjis);
+  return -1;
+}
+
+// Reads source frames [first, last) into samples; 0 or -1 after printing why.
+template <typename Sample>
+int framesRead(std::FILE *source, const WavInfo &in, std::size_t first, std::size_t last,
+               Sample *samples) {
+  return wavSamplesRead(source, in, first * sizeof(Sample), (last - first) * sizeof(Sample),
+                        reinterpret_cast<std::uint8_t *>(samples));
+}
+
+// The result of a source left in its file, a window at a time: the window's
+// source frames are read, interleaved and written out. The window's stereo
+// frames take the first half of job.window and its source samples the
+// second, room for twice its frames: enough for both the frames it starts
+// from and the delayed ones when the delay is shorter than a window, which is
+// then one read. Stereo windows this small stay in the caches, where plain
+// stores beat streaming ones.
+template <typename Sample>
+int windowsWrite(std::FILE *file, std::FILE *source, StereoJob &job) {
+  constexpr std::size_t kFrames = kWavWindowSize / 2 / (2 * sizeof(Sample));
+  const std::size_t frames = job.in.dataSize / sizeof(Sample);
+  const std::int64_t delay = wavDelayFrames(job.in.sampleRate, job.delay);
+  const DelayedRange delayed = delayedRange(frames, static_cast<std::int32_t>(delay));
+  auto *stereo = reinterpret_cast<Sample *>(job.window.get());
+  Sample *samples = stereo + 2 * kFrames;
+  for (std::size_t first = 0; first < frames; first += kFrames) {
+    const std::size_t last = std::min(first + kFrames, frames);
+    const std::size_t begin = std::clamp(delayed.begin, first, last);
+    const std::size_t end = std::clamp(delayed.end, first, last);
+    // Source frames [from, to) carry the right samples of [begin, end).
+    const std::size_t from =
+        begin == end ? first : static_cast<std::size_t>(static_cast<std::int64_t>(begin) - delay);
+    const std::size_t to = from + (end - begin);
+    const std::size_t low = std::min(first, from);
+    const std::size_t high = std::max(last, to);
+    const Sample *left = samples;
+    const Sample *right = samples;
+    if (high - low <= 2 * kFrames) {
+      if (framesRead(source, job.in, low, high, samples) != 0) return -1;
+      left = samples + (first - low);
+      right = samples + (from - low);
+    } else {
+      if (framesRead(source, job.in, first, last, samples) != 0 ||
+          framesRead(source, job.in, from, to, samples + kFrames) != 0)
+        return -1;
+      right = samples + kFrames;
+    }
+    stereoFill(left, right, stereo, first, last, delayed, false);
+    if (bytesWrite(file, stereo, 2 * (last - first) * sizeof(Sample)) != 0) return -1;
   }
-  framesInterleave(source + delayed.end, source + delayed.end, stereo + 2 * delayed.end,
-                   frames - delayed.end, stream);
+  // A source of odd length leaves its last byte unused; silence follows.
+  const std::uint8_t silence[2] = {};
+  return bytesWrite(file, silence, job.out.dataSize - 2 * frames * sizeof(Sample));
+}
+
+// The stream the result goes to: path created afresh or, converting a file
+// into itself, the new file beside it, once path opens for writing as
+// writing over it would need.
+std::FILE *outputOpen(const char *path, WavReplace &replace) {
+  if (!replace.file) return std::fopen(path, "wb");
+  std::FILE *probe = std::fopen(path, "r+b");
+  if (!probe) return nullptr;
+  std::fclose(probe);
+  return std::exchange(replace.file, nullptr);
 }
 
 }  // namespace
@@ -153,7 +237,7 @@ std::int32_t wavDelayFrames(std::uint32_t sampleRate, float delay) {
 
 int wavStereo8(StereoJob &job) {
   const std::int32_t delay = wavDelayFrames(job.in.sampleRate, job.delay);
-  stereoFill(job.in.data.get(), job.out.data.get(), job.in.dataSize, delay);
+  stereoWholeFill(job.in.data.get(), job.out.data.get(), job.in.dataSize, delay);
   return 0;
 }
 
@@ -164,8 +248,8 @@ int wavStereo8(StereoJob &job) {
 int wavStereo16(StereoJob &job) {
   const std::int32_t delay = wavDelayFrames(job.in.sampleRate, job.delay);
   const std::size_t frames = job.in.dataSize / 2;
-  stereoFill(reinterpret_cast<const std::uint16_t *>(job.in.data.get()),
-             reinterpret_cast<std::uint16_t *>(job.out.data.get()), frames, delay);
+  stereoWholeFill(reinterpret_cast<const std::uint16_t *>(job.in.data.get()),
+                  reinterpret_cast<std::uint16_t *>(job.out.data.get()), frames, delay);
   if (job.in.dataSize % 2 != 0) std::memset(job.out.data.get() + 4 * frames, 0, 2);
   return 0;
 }
@@ -199,29 +283,32 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
   return wavFileTell(file);
 }
 
-int wavDataWrite(std::FILE *file, StereoJob &job) {
-  const int result = job.out.bitsPerSample == 8 ? wavStereo8(job) : wavStereo16(job);
-  // The block counts as written only once stdio has handed it to the system:
+int wavDataWrite(std::FILE *file, std::FILE *source, StereoJob &job) {
+  const bool narrow = job.out.bitsPerSample == 8;
+  int result = 0;
+  if (job.in.data) {
+    result = narrow ? wavStereo8(job) : wavStereo16(job);
+    if (bytesWrite(file, job.out.data.get(), job.out.dataSize) != 0) return -1;
+  } else if ((narrow ? windowsWrite<std::uint8_t>(file, source, job)
+                     : windowsWrite<std::uint16_t>(file, source, job)) != 0) {
+    return -1;
+  }
+  // The data counts as written only once stdio has handed it to the system:
   // a full disk may otherwise only show at the close.
-  if (std::fwrite(job.out.data.get(), job.out.dataSize, 1, file) != 1 || std::fflush(file) != 0) {
+  if (std::fflush(file) != 0) {
     wavErrPrint("%s", kTextWriteFailed.sjis);
     return -1;
   }
   return result;
 }
 
-int wavWrite(const char *path, StereoJob &job) {
-  std::FILE *file = std::fopen(path, "wb");
-  if (!file) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, path);
-    return -1;
-  }
+int wavOutputWrite(std::FILE *file, const char *path, std::FILE *source, StereoJob &job) {
   if (wavHeaderWrite(file, job.out) != static_cast<std::int64_t>(kHeaderSize)) {
     wavErrPrint(kTextHeaderWriteFailed.sjis, path);
     std::fclose(file);
     return -1;
   }
-  if (wavDataWrite(file, job) != 0) {
+  if (wavDataWrite(file, source, job) != 0) {
     wavErrPrint("%s", kTextDataWriteError.sjis);
     std::fclose(file);
     return -1;
@@ -232,4 +319,19 @@ int wavWrite(const char *path, StereoJob &job) {
     return -1;
   }
   return 0;
+}
+
+// A source left in its file is opened again before anything is created, so
+// that a source changed since it was read leaves no output behind.
+int wavWrite(const char *path, StereoJob &job) {
+  std::FILE *source = nullptr;
+  if (!job.in.data && !(source = wavSamplesOpen(job.in))) return -1;
+  std::FILE *file = outputOpen(path, job.replace);
+  int result = -1;
+  if (file)
+    result = wavOutputWrite(file, path, source, job);
+  else
+    wavErrPrint(kTextOutputOpenFailed.sjis, path);
+  if (source) std::fclose(source);
+  return result;
 }

@@ -15,7 +15,7 @@ import unittest
 
 from wavtest import (BIN, SANITIZED, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
                      NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, WRAPPER,
-                     WRITE_FAILED, WorkDir, chunk, data_line, err, fmt_body, fmt_report, mono,
+                     WRITE_FAILED, WorkDir, chunk, data_line, err, fmt_body, fmt_report, header, mono,
                      memory_cap, mono_report, out, ramp, report, riff, stereo, stream, time_line)
 
 NOBODY = 65534
@@ -284,17 +284,28 @@ class Faults(WorkDir):
         server.stop()
 
     def test_stereo_buffer_over_the_memory_limit(self):
-        # 256 MiB of samples fit under a 400 MiB limit, their 512 MiB stereo
-        # buffer does not. The sparse source lies in a folder of its own.
+        # 256 MiB of samples from a pipe fit under a 400 MiB limit, their
+        # 512 MiB stereo buffer does not. From a regular file the samples are
+        # read as the result is written, and the same source converts.
         size = 256 << 20
-        os.mkdir(self.path("big"))
-        with open(self.path("big/in.wav"), "wb") as f:
-            f.write(mono(b"")[:-4] + size.to_bytes(4, "little"))
-            f.truncate(f.tell() + size)
-        self.check_run(["big/in.wav", "out.wav"],
-                       mono_report("big/in.wav", size) + err(NO_MEMORY), FAIL,
-                       memory_kib=400 << 10)
+        source = mono(b"")[:-4] + size.to_bytes(4, "little")
+        server = FifoServer(self.path("pipe.wav"), [source + bytes(size)])
+        self.check_run(["pipe.wav", "out.wav"], mono_report("pipe.wav", size) + err(NO_MEMORY),
+                       FAIL, memory_kib=400 << 10, started=server.start)
+        server.stop()
         self.assertFalse(os.path.lexists(self.path("out.wav")))
+
+        os.mkdir(self.path("big"))  # the sparse source lies in a folder of its own
+        with open(self.path("big/in.wav"), "wb") as f:
+            f.write(source)
+            f.truncate(f.tell() + size)
+        reading = mono_report("big/in.wav", size)
+        self.check_run(["big/in.wav", "out.wav"],
+                       2 * reading + out(SUCCESS, "big/in.wav", "out.wav"), 0,
+                       memory_kib=400 << 10)
+        with open(self.path("out.wav"), "rb") as f:
+            self.assertEqual(f.read(44), header(16, 8000, 2 * size))
+            self.assertEqual(f.seek(0, os.SEEK_END), 44 + 2 * size)
 
     def test_console_that_fails(self):
         # Console streams that are full or closed take nothing from the
