@@ -1,12 +1,20 @@
 #include "wav_write.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "wav_read.h"
+#include "wav_text.h"
 
 namespace {
 
@@ -142,6 +150,90 @@ TEST(WavHeaderWrite, WritesTheCanonicalHeaderFromTheStereoFields) {
         'd', 'a', 't', 'a', 0xDA, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(header, expected, 44), 0) << c.bits << " bits";
   }
+}
+
+std::vector<std::uint8_t> fileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A source left in its file that is cut short once it has been read: before
+// the writer opens it again, nothing is created; while the result is
+// written, the output holds the header and the one window converted before.
+TEST(WavWrite, SourceCutShortAfterItWasReadFailsWithOnlyWhatWasConverted) {
+  const std::string path = testing::TempDir() + "wav_write_test_" + std::to_string(getpid());
+  const std::string inPath = path + ".wav";
+  const std::string outPath = path + "-out.wav";
+  std::vector<std::uint8_t> source(600 << 10);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  std::vector<std::uint8_t> converted(44 + (2 << 18));  // 256 Ki frames, R 239 behind
+  for (std::size_t i = 0; i < 1 << 18; ++i) {
+    converted[44 + 2 * i] = source[i];
+    converted[44 + 2 * i + 1] = source[i < 239 ? i : i - 239];
+  }
+  for (const bool whileWritten : {false, true}) {
+    SCOPED_TRACE(whileWritten ? "while written" : "before the output is created");
+    StereoJob job = monoJob({}, 8, 8000, 0.03f);
+    job.in.dataSize = static_cast<std::uint32_t>(source.size());
+    std::FILE *file = std::fopen(inPath.c_str(), "wb");
+    ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
+    std::fwrite(source.data(), 1, source.size(), file);
+    std::fclose(file);
+    ASSERT_EQ(wavRead(inPath.c_str(), job.in), 0);
+    job.out.dataSize = 2 * job.in.dataSize;
+    job.window = wavBufferAlloc(kWavWindowSize);
+    std::remove(outPath.c_str());
+
+    std::FILE *reopened = whileWritten ? wavSamplesOpen(job.in) : nullptr;
+    ASSERT_EQ(truncate(inPath.c_str(), 44 + (300 << 10)), 0);
+    testing::internal::CaptureStderr();
+    if (whileWritten) {
+      EXPECT_EQ(wavOutputWrite(std::fopen(outPath.c_str(), "wb"), "out.wav", reopened, job), -1);
+      std::fclose(reopened);
+    } else {
+      EXPECT_EQ(wavWrite(outPath.c_str(), job), -1);
+    }
+    const std::string changed = kTextInputChanged.sjis;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              whileWritten ? changed + kTextDataWriteError.sjis : changed);
+    const std::vector<std::uint8_t> written = fileBytes(outPath);
+    if (whileWritten) {
+      ASSERT_EQ(written.size(), converted.size());
+      EXPECT_TRUE(std::equal(written.begin() + 44, written.end(), converted.begin() + 44));
+    } else {
+      EXPECT_TRUE(written.empty());
+    }
+  }
+  std::remove(inPath.c_str());
+  std::remove(outPath.c_str());
+}
+
+// A stream that takes every byte but fails to close, as a network disk may
+// when it finally writes: the data counts as lost. The position is what the
+// header check asks for.
+struct ClosingFails {
+  std::string bytes;
+};
+
+TEST(WavOutputWrite, CloseThatFailsAfterTheFlushIsAFailedDataWrite) {
+  cookie_io_functions_t io = {};
+  io.write = [](void *cookie, const char *bytes, std::size_t size) -> ssize_t {
+    static_cast<ClosingFails *>(cookie)->bytes.append(bytes, size);
+    return static_cast<ssize_t>(size);
+  };
+  io.seek = [](void *cookie, off64_t *offset, int whence) {
+    if (whence != SEEK_CUR || *offset != 0) return -1;
+    *offset = static_cast<off64_t>(static_cast<ClosingFails *>(cookie)->bytes.size());
+    return 0;
+  };
+  io.close = [](void *) { return -1; };
+  ClosingFails sink;
+  StereoJob job = monoJob({1, 2, 3}, 8, 8000, 0.0f);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(wavOutputWrite(fopencookie(&sink, "wb", io), "out.wav", nullptr, job), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string(kTextWriteFailed.sjis) + kTextDataWriteError.sjis);
+  EXPECT_EQ(sink.bytes.size(), 44u + 6u);
 }
 
 }  // namespace
