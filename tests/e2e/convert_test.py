@@ -1,9 +1,10 @@
 """The command line and the converted file: usage, delays, sample widths, the
 header, the same path in and out, and a source that is not mono."""
 import math
+import os
 import unittest
 
-from wavtest import (FAIL, NOT_MONO, USAGE, WorkDir, chunk, chunk_line, converted, data_line,
+from wavtest import (FAIL, NOT_MONO, USAGE, WRAPPER, WorkDir, chunk, chunk_line, converted, data_line,
                      delay_frames, err, f32, fmt_body, fmt_report, header, linux_only, merged,
                      mono, mono_report, ramp, report, riff, run_terminal, stereo, time_line)
 
@@ -122,10 +123,34 @@ class Samples(WorkDir):
 
 class SamePath(WorkDir):
     def test_output_replaces_the_source(self):
+        # The output names the source under any name: the file the name leads
+        # to is replaced by the result, a symbolic link still leads to it, a
+        # second hard-linked name keeps the source, and nothing else is left.
         data = ramp(500, 3)
-        self.write("in.wav", mono(data, bits=16))
-        self.check(["in.wav", "in.wav"], converted("in.wav", "in.wav", mono_report("in.wav", 500)),
-                   0, [("in.wav", stereo(data, 16))], combined=False)
+        source, result = mono(data), stereo(data)
+        # (what, output argument, how its name is made, files after the run)
+        cases = [
+            ("same path", "in.wav", None, {"in.wav": result}),
+            ("another spelling", "sub/../in.wav", lambda: os.mkdir(self.path("sub")),
+             {"in.wav": result, "sub": None}),
+            ("hard link", "link.wav", lambda: os.link(self.path("in.wav"), self.path("link.wav")),
+             {"in.wav": source, "link.wav": result}),
+            ("symbolic link", "link.wav", lambda: os.symlink("in.wav", self.path("link.wav")),
+             {"in.wav": result, "link.wav": result}),
+        ]
+        for what, target, make, after in cases:
+            if WRAPPER and "link" in what:
+                continue  # links are Linux's; Windows has names of its own
+            with self.subTest(what):
+                for name in os.listdir(self.dir):
+                    (os.rmdir if os.path.isdir(self.path(name)) else os.unlink)(self.path(name))
+                self.write("in.wav", source)
+                if make:
+                    make()
+                self.check(["in.wav", target], converted("in.wav", target, mono_report("in.wav", 500)),
+                           0, [(name, data) for name, data in after.items() if data], combined=False)
+                self.assertEqual(sorted(os.listdir(self.dir)), sorted(after))
+                self.assertEqual(os.path.islink(self.path("link.wav")), what == "symbolic link")
 
 
 class NotMono(WorkDir):

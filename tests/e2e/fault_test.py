@@ -8,13 +8,17 @@ the program as the user nobody.
 """
 import os
 import re
+import resource
+import shutil
+import signal
 import subprocess
 import threading
 import time
 import unittest
 
+from reader_test import ACCEPTED, P, REFUSED
 from wavtest import (BIN, SANITIZED, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
-                     NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, WRAPPER,
+                     NAME, NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, WRAPPER,
                      WRITE_FAILED, WorkDir, chunk, data_line, err, fmt_body, fmt_report, header, mono,
                      memory_cap, mono_report, out, ramp, report, riff, stereo, stream, time_line)
 
@@ -28,16 +32,25 @@ class Result:
         self.stderr = stderr
 
 
-def execute(args, cwd, memory_kib=None, user=None, started=None):
+def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None):
     """Runs the program natively with both streams captured apart. memory_kib
     runs it under `ulimit -v`; user runs it as that user id; started is
-    called with the process once it runs."""
+    called with the process once it runs; file_size caps the files it
+    writes, in bytes, with SIGXFSZ ignored, as the program handles no signal."""
     command = [BIN] + list(args)
     limit, env = memory_cap(None if memory_kib is None else memory_kib << 10)
+
+    def limits():
+        if limit:
+            limit()
+        if file_size is not None:
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
+
     ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
     process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               preexec_fn=limit, **ids)
+                               preexec_fn=limits, **ids)
     if started:
         started(process)
     stdout, stderr = process.communicate(timeout=120)
@@ -125,6 +138,17 @@ def files(folder):
 
 
 SUCCESS_START = stream(out(SUCCESS.split("[")[0]), OUT)
+
+PIPED_ACCEPTED = ["LIST before data", "18-byte fmt", "second data chunk replaces the first",
+                  "odd chunk: pad byte read as an id byte", "length -8 moves forward"]
+PIPED_REFUSED = ['14-byte fmt takes "da" as bits', "data one byte past the end",
+                 "data of length 0"]
+
+
+def piped(reading):
+    """A report of the reader's tables as a read of pipe.wav prints it."""
+    assert reading[0] == out(NAME, P)[0]
+    return out(NAME, "pipe.wav") + reading[1:]
 
 
 @unittest.skipIf(WRAPPER, "needs the program to run natively on Linux")
@@ -250,6 +274,15 @@ class Faults(WorkDir):
             ("data cut short", [cut],
              report("pipe.wav", fmt_report(fmt_body()), data_line(4000), err(READ_FAILED)), None),
         ]
+        # The chunk walk of a stream that cannot seek: sources of the reader's
+        # tables whose reports are the same through a pipe.
+        for what, source, reading, result in ACCEPTED:
+            if what in PIPED_ACCEPTED:
+                cases.append((what, [source] * 2, 2 * piped(reading) + out(SUCCESS, "pipe.wav",
+                                                                           "out.wav"), result))
+        for what, source, reading in REFUSED:
+            if what in PIPED_REFUSED:
+                cases.append((what, [source], piped(reading), None))
         for what, payloads, outputs, result_file in cases:
             with self.subTest(what):
                 for name in ("pipe.wav", "out.wav"):
@@ -325,6 +358,35 @@ class Faults(WorkDir):
                     else:
                         self.assertFalse(os.path.lexists(self.path("out.wav")))
                     self.assertEqual(self.read("in.wav"), self.source)
+
+    def test_in_place(self):
+        # Converting a file into itself: a failed run leaves it as it was and
+        # no other file; where no new file can be made beside it, or renamed
+        # over it, it is overwritten from memory. As root the folder and the
+        # file belong to root, and the program runs as the user nobody.
+        failed = err(WRITE_FAILED) + err(DATA_WRITE_ERROR)
+        converted = out(SUCCESS, "f/in.wav", "f/in.wav")
+        # (what, folder mode, file mode, as nobody, a cap on the size of the
+        # files written, what follows both reports, the file after the run)
+        cases = [
+            ("file size capped", 0o755, 0o644, False, 600, failed, self.source),
+            ("file read-only", 0o755, 0o444, True, None, err(OUT_OPEN, "f/in.wav"), self.source),
+            ("folder read-only", 0o555, 0o666, True, None, converted, stereo(self.data)),
+            ("folder sticky", 0o1777, 0o666, True, None, converted, stereo(self.data)),
+        ]
+        for what, folder_mode, file_mode, as_nobody, file_size, tail, after in cases:
+            with self.subTest(what):
+                user = self.user_without_rights() if as_nobody else None
+                os.mkdir(self.path("f"))
+                self.write("f/in.wav", self.source)
+                os.chmod(self.path("f/in.wav"), file_mode)
+                os.chmod(self.path("f"), folder_mode)
+                self.check_run(["f/in.wav", "f/in.wav"], 2 * mono_report("f/in.wav", 400) + tail,
+                               0 if tail is converted else FAIL, user=user, file_size=file_size)
+                self.assertEqual(os.listdir(self.path("f")), ["in.wav"])
+                self.assertEqual(self.read("f/in.wav"), after)
+                os.chmod(self.path("f"), 0o755)
+                shutil.rmtree(self.path("f"))
 
     def test_refused_in_place_conversion_leaves_the_file(self):
         self.write("in.wav", mono(self.data, channels=2))

@@ -78,7 +78,7 @@ ACCEPTED = [
 ]
 
 T3, TFFFE = fmt_body(tag=3, bits=32), fmt_body(tag=0xFFFE)
-B24, B14 = fmt_body(bits=24), B16[:14] + b"da"
+B24, B12, B14 = fmt_body(bits=24), fmt_body(bits=12), B16[:14] + b"da"
 REFUSED = [
     ("empty file", b"", read(err(READ_AT, 0))),
     ("5 bytes", b"RIFF\0", read(err(READ_AT, 5))),
@@ -92,6 +92,8 @@ REFUSED = [
      read(fmt_report(TFFFE, 40), err(NOT_PCM[0]), err(NOT_PCM[1], 0xFFFE))),
     ("24 bits", riff(chunk(FMT, B24), chunk(DATA, D)),
      read(fmt_report(B24), err(NOT_8_16[0]), err(NOT_8_16[1], 24))),
+    ("12 bits", riff(chunk(FMT, B12), chunk(DATA, D)),
+     read(fmt_report(B12), err(NOT_8_16[0]), err(NOT_8_16[1], 12))),
     ("tag checked before bits", riff(chunk(FMT, fmt_body(tag=0, bits=12)), chunk(DATA, D)),
      read(fmt_report(fmt_body(tag=0, bits=12)), err(NOT_PCM[0]), err(NOT_PCM[1], 0))),
     ("14-byte fmt takes \"da\" as bits", riff(chunk(FMT, B16[:14]), chunk(DATA, D)),
@@ -132,8 +134,10 @@ class Reader(WorkDir):
                 self.check([P, "out.wav"], reading, FAIL, [("out.wav", None)], memory=1 << 28)
 
     def test_source_that_cannot_be_opened(self):
-        self.check(["missing.wav", "out.wav"], err(IN_OPEN, "missing.wav"), FAIL,
-                   [("out.wav", None)])
+        # A path of 1001 bytes makes a message of exactly 1024.
+        for source in ["missing.wav", "missing/" + "x" * 989 + ".wav"]:
+            with self.subTest(len(source)):
+                self.check([source, "out.wav"], err(IN_OPEN, source), FAIL, [("out.wav", None)])
 
     @linux_only
     def test_directory_as_source_fails_at_position_0(self):
