@@ -12,6 +12,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 NO_DELAY = 0x80
 IN_PLACE = 0x40
 PIPED = 0x20
+BY_NAME = IN_PLACE | PIPED  # in place through a file of its own folder
 
 
 def chunk(tag, body, length=None):
@@ -52,6 +53,8 @@ SEEDS = {
     "mono8_negative": seed(riff(chunk(b"fmt ", fmt(bits=8, rate=1000)), chunk(b"data", RAMP8)), "-0.003"),
     "odd16": seed(riff(chunk(b"fmt ", fmt(rate=1000)), chunk(b"data", RAMP16 + b"\x7f")), "0.001"),
     "in_place": seed(riff(chunk(b"fmt ", fmt(bits=8, rate=500)), chunk(b"data", RAMP8)), "0.01", IN_PLACE),
+    "in_place_named": seed(riff(chunk(b"fmt ", fmt(bits=8, rate=500)), chunk(b"data", RAMP8)), "0.01", BY_NAME),
+    "in_place_named_odd16": seed(riff(chunk(b"LIST", b"xy"), chunk(b"fmt ", fmt(rate=1000)), chunk(b"data", RAMP16 + b"\x7f")), "-0.002", BY_NAME),
     "list_first": seed(riff(chunk(b"LIST", b"INFOtest"), chunk(b"fmt ", fmt()), chunk(b"data", RAMP16))),
     "data_first": seed(riff(chunk(b"data", RAMP8), chunk(b"fmt ", fmt(bits=8)))),
     "fmt18": seed(riff(chunk(b"fmt ", fmt(extra=b"\0\0")), chunk(b"data", RAMP16)), "1e-3"),

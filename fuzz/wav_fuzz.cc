@@ -7,9 +7,12 @@
 //
 // Input layout:
 //   byte 0     bit 7: no delay argument (the default delay applies)
-//              bit 6: the output path is the input path
+//              bit 6: the output path is the input path, one that names no
+//                     folder (the file is overwritten from memory)
 //              bit 5: the input is a named pipe that serves the file to each
-//                     of the two reads (bit 6 then does not apply)
+//                     of the two reads
+//              bits 6 and 5: the output path is the input path, a file of
+//                     its own folder (the result is renamed over it)
 //              bits 0-4: length of the delay text that follows
 //   bytes 1..  the delay text (a zero byte ends it early), then the file
 #include <dirent.h>
@@ -263,6 +266,21 @@ void pipeServe(const std::string &path, const std::uint8_t *file, std::size_t si
   }
 }
 
+Bytes fileGet(const std::string &path) {
+  const MemFile file = {open(path.c_str(), O_RDONLY), path};
+  if (file.fd < 0) violated("open");
+  Bytes bytes = memFileGet(file);
+  close(file.fd);
+  return bytes;
+}
+
+void fileSet(const std::string &path, const std::uint8_t *bytes, std::size_t size) {
+  const MemFile file = {open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), path};
+  if (file.fd < 0) violated("open");
+  memFileSet(file, bytes, size);
+  close(file.fd);
+}
+
 const std::uint8_t kUntouched[] = {'u', 'n', 't', 'o', 'u', 'c', 'h', 'e', 'd'};
 
 }  // namespace
@@ -292,10 +310,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   static const MemFile input = memFileOpen("wavwiden-fuzz-in");
   static const MemFile output = memFileOpen("wavwiden-fuzz-out");
   static const std::string fifo = "/dev/shm/wavwiden-fuzz-" + std::to_string(getpid()) + ".fifo";
+  static const std::string folder = "/dev/shm/wavwiden-fuzz-" + std::to_string(getpid());
+  static const std::string named = folder + "/in.wav";
 
   const bool delayGiven = (data[0] & 0x80) == 0;
-  const bool piped = (data[0] & 0x20) != 0;
-  const bool inPlace = (data[0] & 0x40) != 0 && !piped;
+  const bool piped = (data[0] & 0x60) == 0x20;
+  const bool inPlace = (data[0] & 0x40) != 0;
+  const bool byName = (data[0] & 0x60) == 0x60;
   std::size_t textSize = data[0] & 0x1F;
   if (textSize > size - 1) textSize = size - 1;
   const std::string text(reinterpret_cast<const char *>(data + 1),
@@ -310,8 +331,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   memFileSet(input, file, fileSize);
   memFileSet(output, kUntouched, sizeof kUntouched);
-  const std::string &inPath = piped ? fifo : input.path;
-  const std::string &outPath = inPlace ? input.path : output.path;
+  if (byName) {
+    // Made afresh for each input and removed after it, so none is left behind.
+    unlink(named.c_str());
+    rmdir(folder.c_str());
+    if (mkdir(folder.c_str(), 0700) != 0) violated("mkdir");
+    fileSet(named, file, fileSize);
+  }
+  const std::string &inPath = piped ? fifo : byName ? named : input.path;
+  const std::string &outPath = byName ? named : inPlace ? input.path : output.path;
   char *argv[] = {const_cast<char *>("wavwiden"), const_cast<char *>(inPath.c_str()),
                   const_cast<char *>(outPath.c_str()), const_cast<char *>(text.c_str()), nullptr};
   std::atomic<bool> stop{false};
@@ -329,7 +357,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     unlink(fifo.c_str());
   }
 
-  const Bytes written = memFileGet(inPlace ? input : output);
+  const Bytes written = byName ? fileGet(named) : memFileGet(inPlace ? input : output);
+  if (byName) {
+    // The new file written beside the source replaced it or is gone.
+    unlink(named.c_str());
+    FUZZ_CHECK(rmdir(folder.c_str()) == 0);
+  }
   const Bytes untouched = inPlace ? Bytes(file, file + fileSize)
                                   : Bytes(kUntouched, kUntouched + sizeof kUntouched);
   FUZZ_CHECK(status == 0 || status == -1);
