@@ -28,21 +28,21 @@ void chunkSkip(std::FILE *file, std::int64_t bodyStart, std::uint32_t length,
   }
 }
 
-// Takes the body of a "data" chunk for info. The declared length is checked
-// against what the file still holds before anything is taken for it. A
-// regular file keeps its samples, which are read again as they are converted;
-// from anything else they are read into memory now.
+// Takes the body of a "data" chunk for info. A regular file keeps its
+// samples, which are read again as they are converted; the declared length is
+// checked against what the file holds. From anything else (a pipe) they are
+// read into memory now.
 int dataChunkRead(std::FILE *file, std::uint32_t length, WavInfo &info) {
   info.dataSize = length;
   wavErrPrint(kTextDataLength.sjis, static_cast<long>(static_cast<std::int32_t>(length)));
   info.data.reset();
   const std::int64_t fileSize = info.file.id.size;
-  const std::int64_t bodyStart = wavFileTell(file);
-  if (length > 0 && fileSize >= 0 && bodyStart >= 0 && length > fileSize - bodyStart) {
-    wavErrPrint("%s", kTextReadFailed.sjis);
-    return -1;
-  }
   if (length > 0 && fileSize >= 0) {
+    const std::int64_t bodyStart = wavFileTell(file);
+    if (length > fileSize - bodyStart) {
+      wavErrPrint("%s", kTextReadFailed.sjis);
+      return -1;
+    }
     info.file.start = bodyStart;
     wavFileSeek(file, bodyStart + length);
     return 0;

@@ -161,8 +161,8 @@ template <typename Sample>
 int windowsWrite(std::FILE *file, std::FILE *source, StereoJob &job) {
   constexpr std::size_t kFrames = kWavWindowSize / 2 / (2 * sizeof(Sample));
   const std::size_t frames = job.in.dataSize / sizeof(Sample);
-  const std::int64_t delay = wavDelayFrames(job.in.sampleRate, job.delay);
-  const DelayedRange delayed = delayedRange(frames, static_cast<std::int32_t>(delay));
+  const std::int32_t delay = wavDelayFrames(job.in.sampleRate, job.delay);
+  const DelayedRange delayed = delayedRange(frames, delay);
   auto *stereo = reinterpret_cast<Sample *>(job.window.get());
   Sample *samples = stereo + 2 * kFrames;
   for (std::size_t first = 0; first < frames; first += kFrames) {
@@ -285,21 +285,22 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
 
 int wavDataWrite(std::FILE *file, std::FILE *source, StereoJob &job) {
   const bool narrow = job.out.bitsPerSample == 8;
-  int result = 0;
+  int result;
   if (job.in.data) {
     result = narrow ? wavStereo8(job) : wavStereo16(job);
-    if (bytesWrite(file, job.out.data.get(), job.out.dataSize) != 0) return -1;
-  } else if ((narrow ? windowsWrite<std::uint8_t>(file, source, job)
-                     : windowsWrite<std::uint16_t>(file, source, job)) != 0) {
-    return -1;
+    if (result == 0) result = bytesWrite(file, job.out.data.get(), job.out.dataSize);
+  } else {
+    result = narrow ? windowsWrite<std::uint8_t>(file, source, job)
+                    : windowsWrite<std::uint16_t>(file, source, job);
   }
+  if (result != 0) return -1;
   // The data counts as written only once stdio has handed it to the system:
   // a full disk may otherwise only show at the close.
   if (std::fflush(file) != 0) {
     wavErrPrint("%s", kTextWriteFailed.sjis);
     return -1;
   }
-  return result;
+  return 0;
 }
 
 int wavOutputWrite(std::FILE *file, const char *path, std::FILE *source, StereoJob &job) {
