@@ -173,14 +173,12 @@ TEST(WavWrite, SourceCutShortAfterItWasReadFailsWithOnlyWhatWasConverted) {
   }
   for (const bool whileWritten : {false, true}) {
     SCOPED_TRACE(whileWritten ? "while written" : "before the output is created");
-    StereoJob job = monoJob({}, 8, 8000, 0.03f);
-    job.in.dataSize = static_cast<std::uint32_t>(source.size());
+    StereoJob job = monoJob(source, 8, 8000, 0.03f);
     std::FILE *file = std::fopen(inPath.c_str(), "wb");
     ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
     std::fwrite(source.data(), 1, source.size(), file);
     std::fclose(file);
     ASSERT_EQ(wavRead(inPath.c_str(), job.in), 0);
-    job.out.dataSize = 2 * job.in.dataSize;
     job.window = wavBufferAlloc(kWavWindowSize);
     std::remove(outPath.c_str());
 
