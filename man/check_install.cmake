@@ -1,12 +1,12 @@
 # Installs the build into a scratch prefix and checks what a user gets: the
-# program in bin/, running, and its manual page where man finds it.
+# program in bin/, running, and its manual pages where man finds them.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(installed bin/wavwiden share/man/man1/wavwiden.1)
+foreach(installed bin/wavwiden share/man/man1/wavwiden.1 share/man/ja/man1/wavwiden.1)
   if(NOT EXISTS "${PREFIX}/${installed}")
     message(FATAL_ERROR "${installed} is not installed")
   endif()
