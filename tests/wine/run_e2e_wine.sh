@@ -20,7 +20,7 @@ if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
   exit 1
 fi
 if [ ! -f "$exe" ]; then
-  echo "no $exe: cross-build it first (see README.md, Windows)" >&2
+  echo "no $exe: cross-build it first (see HACKING.md, Windows)" >&2
   exit 1
 fi
 
