@@ -23,6 +23,10 @@ std::string realPath(const char *path) {
   return found;
 }
 
+bool tempMove(const WavReplace &replace) {
+  return MoveFileExA(replace.temp.c_str(), replace.target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 }  // namespace
 
 int wavReplaceCreate(const char *path, WavReplace &replace) {
@@ -40,14 +44,6 @@ int wavReplaceCreate(const char *path, WavReplace &replace) {
   return 0;
 }
 
-int wavReplaceCommit(WavReplace &replace) {
-  const bool moved =
-      MoveFileExA(replace.temp.c_str(), replace.target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (moved) replace = {};
-  wavReplaceDiscard(replace);
-  return moved ? 0 : -1;
-}
-
 #else
 
 #include <sys/stat.h>
@@ -55,12 +51,17 @@ int wavReplaceCommit(WavReplace &replace) {
 
 namespace {
 
+// The path of the file at path, links resolved; empty where it cannot be had.
 std::string realPath(const char *path) {
   char *real = realpath(path, nullptr);
   if (!real) return {};
   std::string found(real);
   std::free(real);
   return found;
+}
+
+bool tempMove(const WavReplace &replace) {
+  return std::rename(replace.temp.c_str(), replace.target.c_str()) == 0;
 }
 
 }  // namespace
@@ -86,14 +87,16 @@ int wavReplaceCreate(const char *path, WavReplace &replace) {
   return 0;
 }
 
-int wavReplaceCommit(WavReplace &replace) {
-  const bool moved = std::rename(replace.temp.c_str(), replace.target.c_str()) == 0;
-  if (moved) replace = {};
-  wavReplaceDiscard(replace);
-  return moved ? 0 : -1;
-}
-
 #endif
+
+int wavReplaceCommit(WavReplace &replace) {
+  if (!tempMove(replace)) {
+    wavReplaceDiscard(replace);
+    return -1;
+  }
+  replace = {};
+  return 0;
+}
 
 void wavReplaceDiscard(WavReplace &replace) {
   if (replace.file) std::fclose(replace.file);
