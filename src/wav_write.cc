@@ -108,20 +108,19 @@ void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, s
 // anyway, so it is written around them.
 constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
 
-// Frames [first, last) of the result into stereo, which starts at frame
-// first. left holds the source frames from first on, right the source frames
-// that the window's delayed frames carry on the right. The frames before the
-// delayed range and after it repeat the left sample; inside it the right
-// sample is the source d frames earlier. Each range is one loop without a
-// branch.
+// count frames of the result into stereo. left holds their source frames,
+// right the source frames that the delayed ones among them, delayed counted
+// from the first of them, carry on the right. The frames before the delayed
+// range and after it repeat the left sample; inside it the right sample is
+// the source d frames earlier. Each range is one loop without a branch.
 template <typename Sample>
-void stereoFill(const Sample *left, const Sample *right, Sample *stereo, std::size_t first,
-                std::size_t last, DelayedRange delayed, bool stream) {
-  const std::size_t begin = std::clamp(delayed.begin, first, last) - first;
-  const std::size_t end = std::clamp(delayed.end, first, last) - first;
-  framesInterleave(left, left, stereo, begin, stream);
-  framesInterleave(left + begin, right, stereo + 2 * begin, end - begin, stream);
-  framesInterleave(left + end, left + end, stereo + 2 * end, last - first - end, stream);
+void stereoFill(const Sample *left, const Sample *right, Sample *stereo, std::size_t count,
+                DelayedRange delayed, bool stream) {
+  framesInterleave(left, left, stereo, delayed.begin, stream);
+  framesInterleave(left + delayed.begin, right, stereo + 2 * delayed.begin,
+                   delayed.end - delayed.begin, stream);
+  framesInterleave(left + delayed.end, left + delayed.end, stereo + 2 * delayed.end,
+                   count - delayed.end, stream);
 }
 
 // The whole result from the whole source, both in memory.
@@ -131,8 +130,7 @@ void stereoWholeFill(const Sample *source, Sample *stereo, std::size_t frames, s
   const Sample *right = source;
   if (delayed.end > delayed.begin)
     right += static_cast<std::size_t>(static_cast<std::int64_t>(delayed.begin) - delay);
-  stereoFill(source, right, stereo, 0, frames, delayed,
-             frames >= kStreamBytes / (2 * sizeof(Sample)));
+  stereoFill(source, right, stereo, frames, delayed, frames >= kStreamBytes / (2 * sizeof(Sample)));
 }
 
 // Writes size bytes; 0, or -1 after printing that they did not get out.
@@ -187,7 +185,7 @@ int windowsWrite(std::FILE *file, std::FILE *source, StereoJob &job) {
         return -1;
       right = samples + kFrames;
     }
-    stereoFill(left, right, stereo, first, last, delayed, false);
+    stereoFill(left, right, stereo, last - first, {begin - first, end - first}, false);
     if (bytesWrite(file, stereo, 2 * (last - first) * sizeof(Sample)) != 0) return -1;
   }
   // A source of odd length leaves its last byte unused; silence follows.
