@@ -9,7 +9,10 @@ order that rotates from round to round:
   wavwiden in.wav out.wav (0.03 s delay)
   ffmpeg   pan to two channels, right delayed by 30 ms (when installed)
   sox      remix 1 1 delay 0 0.03 (when installed)
-Each command's output is removed before it runs. The table gives the median
+With --pipe the source reaches both through a named pipe that serves it to
+each opening, twice: cat reads it twice into the output (cat pipe pipe >
+out.wav) and wavwiden reads it twice as it always does, holding its samples
+in memory. Each command's output is removed before it runs. The table gives the median
 wall time, the median over rounds of the ratio to cat and of the ratio to
 wavwiden in the same round (so that load from other processes cancels out),
 and the peak resident memory from /usr/bin/time -v.
@@ -21,7 +24,7 @@ script writes and frees five times the source in memory of its own, and every
 command starts with the same amount of recently used free memory; --cold
 leaves that out.
 
-    bench/compare.py build/wavwiden [--runs 5] [--dir /dev/shm/wavwiden-bench] [--cold]
+    bench/compare.py build/wavwiden [--runs 5] [--dir /dev/shm/wavwiden-bench] [--cold] [--pipe]
 """
 import argparse
 import ctypes
@@ -32,6 +35,7 @@ import statistics
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 MIB = 1 << 20
@@ -61,8 +65,11 @@ def source_write(path, size, bits):
     os.replace(path + ".part", path)
 
 
-def commands(binary, src, out, bits):
-    """(name, argv, stdout path or None) for each tool that is installed."""
+def commands(binary, src, out, bits, pipe):
+    """(name, argv, stdout path or None) for each tool that is installed; with
+    a pipe, cat and wavwiden reading it."""
+    if pipe:
+        return [("cat", ["cat", pipe, pipe], out), ("wavwiden", [binary, pipe, out], None)]
     found = [
         ("cat", ["cat", src, src], out),
         ("wavwiden", [binary, src, out], None),
@@ -77,13 +84,48 @@ def commands(binary, src, out, bits):
     return found
 
 
-def run(argv, stdout_path, out, report):
+def pipe_readers(pipe):
+    """Whether any process has the named pipe open."""
+    st = os.stat(pipe)
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            for fd in os.listdir(f"/proc/{pid}/fd"):
+                other = os.stat(f"/proc/{pid}/fd/{fd}")
+                if (other.st_dev, other.st_ino) == (st.st_dev, st.st_ino):
+                    return True
+        except OSError:
+            continue
+    return False
+
+
+def pipe_serve(pipe, src):
+    """Serves src to two openings of the named pipe, each once the one before
+    has been closed by its reader, so that no two meet in one stream."""
+    for _ in range(2):
+        with open(pipe, "wb") as w, open(src, "rb") as r:
+            try:
+                while os.sendfile(w.fileno(), r.fileno(), None, 1 << 20):
+                    pass
+            except BrokenPipeError:
+                pass
+        while pipe_readers(pipe):
+            time.sleep(0.001)
+
+
+def run(argv, stdout_path, out, report, serve=None):
     """Wall seconds and peak resident KiB of one run; stops on a failed run."""
     stdout = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+    server = threading.Thread(target=serve, daemon=True) if serve else None
+    if server:
+        server.start()
     start = time.perf_counter()
     done = subprocess.run(["/usr/bin/time", "-v", "-o", report] + argv,
                           stdout=stdout, stderr=subprocess.DEVNULL)
     wall = time.perf_counter() - start
+    if server:
+        server.join()
     if stdout_path:
         stdout.close()
     if done.returncode != 0:
@@ -119,6 +161,8 @@ def main():
                         help="tmpfs folder for the sources and outputs")
     parser.add_argument("--cold", action="store_true",
                         help="do not prime the memory before each command")
+    parser.add_argument("--pipe", action="store_true",
+                        help="serve each source twice through a named pipe (cat and wavwiden)")
     parser.add_argument("--sizes", type=int, nargs="*",
                         help="only these sources, as 1-based indexes into the list")
     args = parser.parse_args()
@@ -132,7 +176,11 @@ def main():
         src = os.path.join(args.dir, f"in-{size // MIB}-{bits}.wav")
         out = os.path.join(args.dir, "out.wav")
         source_write(src, size, bits)
-        tools = commands(binary, src, out, bits)
+        pipe = os.path.join(args.dir, "in.fifo") if args.pipe else None
+        if pipe and not os.path.exists(pipe):
+            os.mkfifo(pipe)
+        serve = (lambda: pipe_serve(pipe, src)) if pipe else None
+        tools = commands(binary, src, out, bits, pipe)
         walls = {name: [] for name, _, _ in tools}
         peaks = {name: 0 for name, _, _ in tools}
         for r in range(args.runs):
@@ -142,7 +190,7 @@ def main():
                     os.remove(out)
                 if not args.cold:
                     prime(5 * size)
-                wall, rss = run(argv, stdout_path, out, report)
+                wall, rss = run(argv, stdout_path, out, report, serve)
                 print(f"{label} {name} {wall:.2f} s", file=sys.stderr)
                 walls[name].append(wall)
                 peaks[name] = max(peaks[name], rss)
@@ -154,7 +202,9 @@ def main():
         os.remove(src)
 
     memory = "without priming the memory" if args.cold else "memory primed before each command"
-    print(f"Medians of {args.runs} alternating rounds, whole process, files on {args.dir}, {memory}.")
+    source = "through a named pipe served twice" if args.pipe else "from a regular file"
+    print(f"Medians of {args.runs} alternating rounds, whole process, files on {args.dir}, "
+          f"source {source}, {memory}.")
     print()
     print("| source | command | wall | × cat | × wavwiden | peak memory |")
     print("|---|---|---|---|---|---|")

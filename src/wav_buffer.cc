@@ -38,26 +38,24 @@ std::size_t mappingLength(std::size_t size) {
   return page + (size + page - 1) / page * page;
 }
 
-std::uint8_t *dataOf(const Mapping &mapping) { return mapping.base + pageSize(); }
-
 Mapping mappingOf(std::uint8_t *data) {
   std::uint8_t *base = data - pageSize();
   return {base, *reinterpret_cast<std::size_t *>(base)};
 }
 
-// An address range of length bytes, reserved without access; null on failure.
-std::uint8_t *rangeReservePlain(std::size_t length) {
-  void *base = mmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+// A mapping of length bytes; null on failure.
+std::uint8_t *rangeMapPlain(std::size_t length) {
+  void *base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return base == MAP_FAILED ? nullptr : static_cast<std::uint8_t *>(base);
 }
 
 // The same, with the data on a huge-page boundary when length calls for it
 // and the address space allows the 2 MiB it takes to find one.
-std::uint8_t *rangeReserve(std::size_t length) {
-  if (length - pageSize() < kHugePage) return rangeReservePlain(length);
+std::uint8_t *rangeMap(std::size_t length) {
+  if (length - pageSize() < kHugePage) return rangeMapPlain(length);
   const std::size_t wider = length + kHugePage;
-  std::uint8_t *reserved = rangeReservePlain(wider);
-  if (!reserved) return rangeReservePlain(length);
+  std::uint8_t *reserved = rangeMapPlain(wider);
+  if (!reserved) return rangeMapPlain(length);
   const auto start = reinterpret_cast<std::uintptr_t>(reserved);
   const std::uintptr_t data = (start + pageSize() + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
   auto *base = reinterpret_cast<std::uint8_t *>(data - pageSize());
@@ -68,12 +66,11 @@ std::uint8_t *rangeReserve(std::size_t length) {
 }
 
 // Records the length in the mapping's first page and asks for huge pages; a
-// kernel without them keeps the small pages. The advice covers the whole
-// mapping, so that it stays one region that can be moved and grown as one.
+// kernel without them keeps the small pages.
 std::uint8_t *mappingOpen(const Mapping &mapping) {
   *reinterpret_cast<std::size_t *>(mapping.base) = mapping.length;
   if (mapping.length - pageSize() >= kHugePage) madvise(mapping.base, mapping.length, MADV_HUGEPAGE);
-  return dataOf(mapping);
+  return mapping.base + pageSize();
 }
 
 }  // namespace
@@ -86,37 +83,9 @@ void WavBufferRelease::operator()(std::uint8_t *bytes) const {
 WavBuffer wavBufferAlloc(std::size_t size) {
   const std::size_t length = mappingLength(size);
   if (length == 0) return nullptr;
-  std::uint8_t *base = rangeReserve(length);
+  std::uint8_t *base = rangeMap(length);
   if (!base) return nullptr;
-  if (mmap(base, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
-      MAP_FAILED) {
-    munmap(base, length);
-    return nullptr;
-  }
   return WavBuffer(mappingOpen({base, length}));
-}
-
-// The pages move with their page tables, whole huge pages at a time when
-// both ends of the move start on a huge-page boundary, so nothing is copied
-// and nothing is touched afresh.
-WavBuffer wavBufferGrow(WavBuffer buffer, std::size_t size) {
-  if (!buffer) return wavBufferAlloc(size);
-  const Mapping old = mappingOf(buffer.get());
-  const std::size_t length = mappingLength(size);
-  if (length == 0) return nullptr;
-  if (length <= old.length) return buffer;
-  if (mremap(old.base, old.length, length, 0) != MAP_FAILED) {
-    buffer.release();
-    return WavBuffer(mappingOpen({old.base, length}));
-  }
-  std::uint8_t *base = rangeReserve(length);
-  if (base && mremap(old.base, old.length, length, MREMAP_MAYMOVE | MREMAP_FIXED, base) != MAP_FAILED) {
-    buffer.release();
-    return WavBuffer(mappingOpen({base, length}));
-  }
-  if (base) munmap(base, length);
-  buffer.reset();
-  return wavBufferAlloc(size);
 }
 
 #else
@@ -128,13 +97,6 @@ void WavBufferRelease::operator()(std::uint8_t *bytes) const { delete[] bytes; }
 WavBuffer wavBufferAlloc(std::size_t size) {
   if (size == 0) return nullptr;
   return WavBuffer(new (std::nothrow) std::uint8_t[size]);
-}
-
-// The old block goes back before the new one is asked for, so the two are
-// never held at once.
-WavBuffer wavBufferGrow(WavBuffer buffer, std::size_t size) {
-  buffer.reset();
-  return wavBufferAlloc(size);
 }
 
 #endif

@@ -5,7 +5,6 @@
 
 #include "wav_buffer.h"
 #include "wav_file.h"
-#include "wav_replace.h"
 
 // Where the samples of a regular file were left: they are read again, window
 // by window, as the result is written.
@@ -28,13 +27,11 @@ struct WavInfo {
 };
 
 // One conversion: the stereo result, the mono source and the delay of the
-// right channel in seconds. The result is made whole in out.data when the
-// source's samples are in memory, else one window at a time in window.
-// Converting a file into itself, the result goes to replace's new file.
+// right channel in seconds. The result is made one window at a time in
+// window, from the source's samples wherever they are.
 struct StereoJob {
   WavInfo out;
   WavInfo in;
   float delay = 0.0f;
   WavBuffer window;
-  WavReplace replace;
 };

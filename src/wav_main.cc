@@ -1,11 +1,13 @@
 #include "wav_main.h"
 
 #include <cstdint>
-#include <utility>
+#include <cstdio>
 
 #include "wav_console.h"
 #include "wav_decimal.h"
 #include "wav_read.h"
+#include "wav_replace.h"
+#include "wav_samples.h"
 #include "wav_text.h"
 #include "wav_write.h"
 
@@ -30,21 +32,26 @@ bool fileSame(const char *path, const WavFileId &id) {
   return wavPathIdGet(path, other) == 0 && wavFileIdSame(other, id);
 }
 
-// Room for the result: the whole of it, or one window of it when the
-// source's samples are read from their file as it is written.
-int resultAlloc(StereoJob &job, bool whole) {
-  // The pages that hold the first read's samples become the start of the
-  // stereo buffer, which the frame loop overwrites whole.
-  if (whole)
-    job.out.data = wavBufferGrow(std::move(job.out.data), job.out.dataSize);
-  else
-    job.window = wavBufferAlloc(kWavWindowSize);
-  if (whole ? job.out.data : job.window) return 0;
+// The window the result is made in and, for a source to be overwritten from
+// memory, the buffer its samples are loaded into: both asked for before the
+// second read, so that a run short of memory fails right after the first
+// report.
+int buffersAlloc(StereoJob &job, std::uint32_t heldSize, WavBuffer &held) {
+  job.window = wavBufferAlloc(kWavWindowSize);
+  if (heldSize > 0) held = wavBufferAlloc(heldSize);
+  if (job.window && (heldSize == 0 || held)) return 0;
   wavErrPrint("%s", kTextNoMemory.sjis);
   return -1;
 }
 
-int convert(int argc, char **argv, StereoJob &job) {
+// Converts the source, read into job.in and noted in its file, over the
+// output from memory: its samples are loaded into held first.
+int overwrite(const char *outPath, StereoJob &job, WavBuffer held) {
+  if (wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
+  return wavWrite(outPath, job, nullptr);
+}
+
+int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
   job.delay = 0.03f;
   if (argc > 3) job.delay = wavDecimalParse(argv[3]);
   if (argc < 3) {
@@ -63,31 +70,36 @@ int convert(int argc, char **argv, StereoJob &job) {
     wavErrPrint("%s", kTextTooLarge.sjis);
     return -1;
   }
-  // A regular file keeps its samples until the writer reads them. Converted
-  // into itself, it is replaced by a new file written beside it; where none
-  // can be made there, it is overwritten from memory, like the samples of a
-  // pipe, which are held in memory from the start.
-  const bool inFile = !job.out.data;
-  const bool inPlace = inFile && fileSame(outPath, job.out.file.id);
-  const bool inMemory = !inFile || (inPlace && wavReplaceCreate(outPath, job.replace) != 0);
+  // A regular file converted into itself is replaced by a new file written
+  // beside it; where none can be made there, it is overwritten, its samples
+  // loaded into memory as a pipe's are read there.
+  const bool inPlace = job.out.file.path && fileSame(outPath, job.out.file.id);
+  const bool overwriting = inPlace && wavReplaceCreate(outPath, replace) != 0;
+  const std::uint32_t sourceSize = job.out.dataSize;
   job.out.dataSize *= 2;
   job.out.channels = 2;
   job.out.bytesPerSec *= 2;
-  if (resultAlloc(job, inMemory) != 0) return -1;
+  job.out.data.reset();
+  WavBuffer held;
+  if (buffersAlloc(job, overwriting ? sourceSize : 0, held) != 0) return -1;
 
   if (wavRead(inPath, job.in) != 0) return -1;
   if (!sameStream(job.out, job.in)) {
     wavErrPrint("%s", kTextInputChanged.sjis);
     return -1;
   }
-  if (inFile && inMemory && wavSamplesLoad(job.in) != 0) return -1;
-  if (wavWrite(outPath, job) != 0) return -1;
-  if (inPlace && !inMemory && wavReplaceCommit(job.replace) != 0) {
+  if (overwriting) {
+    if (overwrite(outPath, job, std::move(held)) != 0) return -1;
+  } else if (inPlace) {
+    std::FILE *into = wavReplaceTake(replace, outPath);
+    if (!into || wavWrite(outPath, job, into) != 0) return -1;
     // The folder refused the rename (a sticky one): the source, still as it
     // was, is overwritten from memory instead.
-    job.window.reset();
-    if (resultAlloc(job, true) != 0 || wavSamplesLoad(job.in) != 0 || wavWrite(outPath, job) != 0)
+    if (wavReplaceCommit(replace) != 0 &&
+        (buffersAlloc(job, sourceSize, held) != 0 || overwrite(outPath, job, std::move(held)) != 0))
       return -1;
+  } else if (wavWrite(outPath, job, nullptr) != 0) {
+    return -1;
   }
   wavOutPrint(kTextConverted.sjis, inPath, outPath);
   return 0;
@@ -100,8 +112,9 @@ int convert(int argc, char **argv, StereoJob &job) {
 // out on every way out too.
 int wavMain(int argc, char **argv) {
   StereoJob job;
-  const int status = convert(argc, argv, job);
-  wavReplaceDiscard(job.replace);
+  WavReplace replace;
+  const int status = convert(argc, argv, job, replace);
+  wavReplaceDiscard(replace);
   wavOutFlush();
   return status;
 }

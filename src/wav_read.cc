@@ -3,6 +3,7 @@
 #include "wav_bytes.h"
 #include "wav_console.h"
 #include "wav_file.h"
+#include "wav_samples.h"
 #include "wav_text.h"
 
 namespace {
@@ -28,38 +29,6 @@ void chunkSkip(std::FILE *file, std::int64_t bodyStart, std::uint32_t length,
   }
 }
 
-// Takes the body of a "data" chunk for info. A regular file keeps its
-// samples, which are read again as they are converted; the declared length is
-// checked against what the file holds. From anything else (a pipe) they are
-// read into memory now.
-int dataChunkRead(std::FILE *file, std::uint32_t length, WavInfo &info) {
-  info.dataSize = length;
-  wavErrPrint(kTextDataLength.sjis, static_cast<long>(static_cast<std::int32_t>(length)));
-  info.data.reset();
-  const std::int64_t fileSize = info.file.id.size;
-  if (length > 0 && fileSize >= 0) {
-    const std::int64_t bodyStart = wavFileTell(file);
-    if (length > fileSize - bodyStart) {
-      wavErrPrint("%s", kTextReadFailed.sjis);
-      return -1;
-    }
-    info.file.start = bodyStart;
-    wavFileSeek(file, bodyStart + length);
-    return 0;
-  }
-  info.data = wavBufferAlloc(length);
-  if (!info.data) {
-    wavErrPrint("%s", kTextNoMemory.sjis);
-    return -1;
-  }
-  if (std::fread(info.data.get(), length, 1, file) != 1) {
-    wavErrPrint("%s", kTextReadFailed.sjis);
-    info.data.reset();
-    return -1;
-  }
-  return 0;
-}
-
 // Walks the chunks after the RIFF header. Returns 0 at the end of the file,
 // -1 after a failure that has been reported.
 int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
@@ -79,7 +48,8 @@ int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
       fmtSeen = true;
       chunkSkip(file, bodyStart, length, kFmtSize);
     } else if (wavTagEquals(header, "data")) {
-      if (dataChunkRead(file, length, info) != 0) return -1;
+      wavErrPrint(kTextDataLength.sjis, printed);
+      if (wavSamplesTake(file, length, info) != 0) return -1;
       dataSeen = true;
     } else {
       wavOutPrint(kTextChunkLength.sjis, header[0], header[1], header[2], header[3], printed);
@@ -170,35 +140,4 @@ int wavRead(const char *path, WavInfo &info) {
   }
   wavOutPrint(kTextPlayTime.sjis, playTime(info));
   return 0;
-}
-
-std::FILE *wavSamplesOpen(const WavInfo &info) {
-  std::FILE *file = wavFileReopen(info.file.path, info.file.id);
-  if (!file) wavErrPrint("%s", kTextInputChanged.sjis);
-  return file;
-}
-
-int wavSamplesRead(std::FILE *file, const WavInfo &info, std::size_t offset, std::size_t size,
-                   std::uint8_t *bytes) {
-  const std::int64_t read =
-      wavFileReadAt(file, info.file.start + static_cast<std::int64_t>(offset), bytes, size);
-  if (read == static_cast<std::int64_t>(size)) return 0;
-  wavErrPrint("%s", read < 0 ? kTextReadFailed.sjis : kTextInputChanged.sjis);
-  return -1;
-}
-
-int wavSamplesLoad(WavInfo &info) {
-  std::FILE *file = wavSamplesOpen(info);
-  if (!file) return -1;
-  info.data = wavBufferAlloc(info.dataSize);
-  int result = 0;
-  if (!info.data) {
-    wavErrPrint("%s", kTextNoMemory.sjis);
-    result = -1;
-  } else if (wavSamplesRead(file, info, 0, info.dataSize, info.data.get()) != 0) {
-    info.data.reset();
-    result = -1;
-  }
-  std::fclose(file);
-  return result;
 }

@@ -27,22 +27,8 @@ struct WavFmt {
 // cut short by the end of the file fails without a message.
 int wavFmtRead(std::FILE *file, WavFmt &fmt);
 
-// Reads the file at path into info and prints the report of the file.
-// From a regular file info notes where the samples are (info.file); from
-// anything else (a pipe) it holds them (info.data). Returns 0 or -1 after
-// printing why.
+// Reads the file at path into info and prints the report of the file. The
+// samples of its last "data" chunk are left in a regular file, where info
+// notes them (info.file), and held in info.data from anything else (a pipe).
+// Returns 0 or -1 after printing why.
 int wavRead(const char *path, WavInfo &info);
-
-// Opens the file whose samples info noted again, if it is still the same
-// file of the same size; else prints that the input changed and gives null.
-std::FILE *wavSamplesOpen(const WavInfo &info);
-
-// Reads size bytes of info's samples from offset on, from file as opened by
-// wavSamplesOpen. Returns 0, or -1 after printing that the input changed
-// (it ends sooner) or could not be read.
-int wavSamplesRead(std::FILE *file, const WavInfo &info, std::size_t offset, std::size_t size,
-                   std::uint8_t *bytes);
-
-// Reads the samples info noted into info.data. Returns 0 or -1 after
-// printing why.
-int wavSamplesLoad(WavInfo &info);

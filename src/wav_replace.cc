@@ -1,6 +1,10 @@
 #include "wav_replace.h"
 
 #include <cstdlib>
+#include <utility>
+
+#include "wav_console.h"
+#include "wav_text.h"
 
 #ifdef _WIN32
 
@@ -88,6 +92,16 @@ int wavReplaceCreate(const char *path, WavReplace &replace) {
 }
 
 #endif
+
+std::FILE *wavReplaceTake(WavReplace &replace, const char *path) {
+  std::FILE *probe = std::fopen(path, "r+b");
+  if (!probe) {
+    wavErrPrint(kTextOutputOpenFailed.sjis, path);
+    return nullptr;
+  }
+  std::fclose(probe);
+  return std::exchange(replace.file, nullptr);
+}
 
 int wavReplaceCommit(WavReplace &replace) {
   if (!tempMove(replace)) {

@@ -20,6 +20,11 @@ struct WavReplace {
 // itself. Prints nothing.
 int wavReplaceCreate(const char *path, WavReplace &replace);
 
+// The new file, as a stream for the writer to take, once path opens for
+// writing as writing over it would need; else null after printing that path
+// cannot be opened.
+std::FILE *wavReplaceTake(WavReplace &replace, const char *path);
+
 // Renames the new file, written and closed, over the target. Returns 0, or -1
 // with the new file removed and the target as it was where the rename is
 // refused (a sticky folder, a file mounted on its own). Prints nothing.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "wav_samples.h"
+
 namespace {
 
 std::string le32(std::uint32_t v) {
@@ -42,7 +44,7 @@ int readBytes(const std::string &bytes, WavInfo &info) {
   int result = wavRead(path.c_str(), info);
   if (result == 0) {
     EXPECT_EQ(info.data, nullptr);
-    result = wavSamplesLoad(info);
+    result = wavSamplesLoad(info, wavBufferAlloc(info.dataSize));
   }
   std::remove(path.c_str());
   return result;

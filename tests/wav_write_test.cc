@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "wav_read.h"
+#include "wav_stereo.h"
 #include "wav_text.h"
 
 namespace {
@@ -59,8 +61,7 @@ TEST(WavDelayFrames, ExactProductTruncatedTowardZeroAndSaturated) {
   }
 }
 
-// A job over the given mono samples, with its stereo buffer filled with a
-// marker so that any byte the converter leaves alone shows.
+// A job over the given mono samples, held in memory.
 StereoJob monoJob(const std::vector<std::uint8_t> &source, std::uint16_t bits, std::uint32_t rate,
                   float delay) {
   StereoJob job;
@@ -72,19 +73,33 @@ StereoJob monoJob(const std::vector<std::uint8_t> &source, std::uint16_t bits, s
   job.in.dataSize = static_cast<std::uint32_t>(source.size());
   job.out.dataSize = job.in.dataSize * 2;
   job.in.data = wavBufferAlloc(job.in.dataSize);
-  job.out.data = wavBufferAlloc(job.out.dataSize);
+  job.window = wavBufferAlloc(kWavWindowSize);
   std::memcpy(job.in.data.get(), source.data(), source.size());
-  std::memset(job.out.data.get(), 0xA5, job.out.dataSize);
   return job;
 }
 
-std::vector<std::uint8_t> stereoBytes(const StereoJob &job) {
-  return {job.out.data.get(), job.out.data.get() + job.out.dataSize};
+std::vector<std::uint8_t> fileBytes(std::FILE *file) {
+  std::vector<std::uint8_t> bytes;
+  std::rewind(file);
+  for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+  return bytes;
+}
+
+// The stereo samples the window loop writes for job.
+std::vector<std::uint8_t> stereoBytes(StereoJob &job) {
+  std::FILE *file = std::tmpfile();
+  WavSamplesReader samples;
+  EXPECT_EQ(wavSamplesOpen(job.in, samples), 0);
+  EXPECT_EQ(wavDataWrite(file, samples, job), 0);
+  wavSamplesClose(samples);
+  std::vector<std::uint8_t> bytes = fileBytes(file);
+  std::fclose(file);
+  return bytes;
 }
 
 // 8-bit bytes 10..50, and 16-bit samples 0x0100, 0x8000 (-32768), 0xFFFF (-1)
 // followed by one stray byte; at 1 Hz a delay in seconds is one in frames.
-TEST(WavStereo, RightChannelIsTheSourceDelayedAndTheOddTailSilent) {
+TEST(WavDataWrite, RightChannelIsTheSourceDelayedAndTheOddTailSilent) {
   const std::vector<std::uint8_t> bytes8 = {10, 20, 30, 40, 50};
   const std::vector<std::uint8_t> words16 = {0x00, 0x01, 0x00, 0x80, 0xFF, 0xFF, 0x7F};
   const struct {
@@ -103,23 +118,24 @@ TEST(WavStereo, RightChannelIsTheSourceDelayedAndTheOddTailSilent) {
       {16, 1.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0, 0}},
       {16, -1.0f, {0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
       {16, 0.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
+      {16, 4.0f, {0x00, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.delay << " s");
     StereoJob job = monoJob(c.bits == 8 ? bytes8 : words16, c.bits, 1, c.delay);
-    EXPECT_EQ(c.bits == 8 ? wavStereo8(job) : wavStereo16(job), 0);
     EXPECT_EQ(stereoBytes(job), c.stereo);
   }
 }
 
-TEST(WavStereo8, DefaultDelayAt8kHzStartsTheRightChannelAtFrame239) {
+TEST(WavDataWrite, DefaultDelayAt8kHzStartsTheRightChannelAtFrame239) {
   std::vector<std::uint8_t> source(1000);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7);
   StereoJob job = monoJob(source, 8, 8000, 0.03f);
-  wavStereo8(job);
+  const std::vector<std::uint8_t> stereo = stereoBytes(job);
+  ASSERT_EQ(stereo.size(), 2 * source.size());
   for (std::size_t i = 0; i < source.size(); ++i) {
-    ASSERT_EQ(job.out.data[2 * i], source[i]) << i;
-    ASSERT_EQ(job.out.data[2 * i + 1], source[i < 239 ? i : i - 239]) << i;
+    ASSERT_EQ(stereo[2 * i], source[i]) << i;
+    ASSERT_EQ(stereo[2 * i + 1], source[i < 239 ? i : i - 239]) << i;
   }
 }
 
@@ -157,13 +173,64 @@ std::vector<std::uint8_t> fileBytes(const std::string &path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string tempPath(const char *name) {
+  return testing::TempDir() + "wav_write_test_" + std::to_string(getpid()) + name;
+}
+
+// A mono file of source's samples, read back into job.in as the program
+// reads it: its samples left in the file.
+void sourceFileRead(const std::string &path, const std::vector<std::uint8_t> &source,
+                    StereoJob &job) {
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
+  std::fwrite(source.data(), 1, source.size(), file);
+  std::fclose(file);
+  job.in.data.reset();
+  ASSERT_EQ(wavRead(path.c_str(), job.in), 0);
+  ASSERT_EQ(job.in.data, nullptr);
+}
+
+// Sources of several windows, held in memory or left in their file, against
+// a plain loop over every frame: delays around the window's frame count
+// (256 Ki at 8 bits, 128 Ki at 16), around the source's length, negative.
+TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
+  const std::string path = tempPath(".wav");
+  for (const std::uint16_t bits : {8, 16}) {
+    const std::int64_t window = (std::int64_t{1} << 18) / (bits / 8);
+    const std::int64_t n = 2 * window + window / 3;
+    std::vector<std::uint8_t> source(static_cast<std::size_t>(n * (bits / 8) + bits / 16));
+    for (std::size_t i = 0; i < source.size(); ++i)
+      source[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    const std::int64_t delays[] = {239,     window - 1, window,      window + 1, 2 * window + 5, n - 1,
+                                   n,       -1,         -window,     -window - 1, 1 - n,         -n};
+    for (const std::int64_t delay : delays) {
+      for (const bool inFile : {false, true}) {
+        SCOPED_TRACE(testing::Message() << bits << " bits, delay " << delay
+                                        << (inFile ? ", in its file" : ", in memory"));
+        StereoJob job = monoJob(source, bits, 1, static_cast<float>(delay));
+        if (inFile) sourceFileRead(path, source, job);
+        std::vector<std::uint8_t> expected;
+        const std::size_t width = bits / 8;
+        for (std::int64_t i = 0; i < n; ++i) {
+          const std::int64_t j = i - delay >= 0 && i - delay < n ? i - delay : i;
+          for (const std::int64_t frame : {i, j})
+            expected.insert(expected.end(), source.begin() + frame * width,
+                            source.begin() + (frame + 1) * width);
+        }
+        expected.resize(2 * source.size(), 0);
+        EXPECT_TRUE(stereoBytes(job) == expected);
+      }
+    }
+  }
+  std::remove(path.c_str());
+}
+
 // A source left in its file that is cut short once it has been read: before
 // the writer opens it again, nothing is created; while the result is
 // written, the output holds the header and the one window converted before.
 TEST(WavWrite, SourceCutShortAfterItWasReadFailsWithOnlyWhatWasConverted) {
-  const std::string path = testing::TempDir() + "wav_write_test_" + std::to_string(getpid());
-  const std::string inPath = path + ".wav";
-  const std::string outPath = path + "-out.wav";
+  const std::string inPath = tempPath(".wav");
+  const std::string outPath = tempPath("-out.wav");
   std::vector<std::uint8_t> source(600 << 10);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   std::vector<std::uint8_t> firstWindow(2 << 18);  // 256 Ki frames, R 239 behind
@@ -174,22 +241,20 @@ TEST(WavWrite, SourceCutShortAfterItWasReadFailsWithOnlyWhatWasConverted) {
   for (const bool whileWritten : {false, true}) {
     SCOPED_TRACE(whileWritten ? "while written" : "before the output is created");
     StereoJob job = monoJob(source, 8, 8000, 0.03f);
-    std::FILE *file = std::fopen(inPath.c_str(), "wb");
-    ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
-    std::fwrite(source.data(), 1, source.size(), file);
-    std::fclose(file);
-    ASSERT_EQ(wavRead(inPath.c_str(), job.in), 0);
-    job.window = wavBufferAlloc(kWavWindowSize);
+    sourceFileRead(inPath, source, job);
     std::remove(outPath.c_str());
 
-    std::FILE *reopened = whileWritten ? wavSamplesOpen(job.in) : nullptr;
+    WavSamplesReader samples;
+    if (whileWritten) {
+      ASSERT_EQ(wavSamplesOpen(job.in, samples), 0);
+    }
     ASSERT_EQ(truncate(inPath.c_str(), 44 + (300 << 10)), 0);
     testing::internal::CaptureStderr();
     if (whileWritten) {
-      EXPECT_EQ(wavOutputWrite(std::fopen(outPath.c_str(), "wb"), "out.wav", reopened, job), -1);
-      std::fclose(reopened);
+      EXPECT_EQ(wavOutputWrite(std::fopen(outPath.c_str(), "wb"), "out.wav", samples, job), -1);
+      wavSamplesClose(samples);
     } else {
-      EXPECT_EQ(wavWrite(outPath.c_str(), job), -1);
+      EXPECT_EQ(wavWrite(outPath.c_str(), job, nullptr), -1);
     }
     const std::string changed = kTextInputChanged.sjis;
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -221,8 +286,10 @@ TEST(WavOutputWrite, CloseThatFailsAfterTheFlushIsAFailedDataWrite) {
   io.close = [](void *) { return -1; };
   std::string sink;
   StereoJob job = monoJob({1, 2, 3}, 8, 8000, 0.0f);
+  WavSamplesReader samples;
+  ASSERT_EQ(wavSamplesOpen(job.in, samples), 0);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(wavOutputWrite(fopencookie(&sink, "wb", io), "out.wav", nullptr, job), -1);
+  EXPECT_EQ(wavOutputWrite(fopencookie(&sink, "wb", io), "out.wav", samples, job), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             std::string(kTextWriteFailed.sjis) + kTextDataWriteError.sjis);
   EXPECT_EQ(sink.size(), 44u + 6u);

@@ -1,0 +1,75 @@
+#include "wav_samples.h"
+
+#include <utility>
+
+#include "wav_console.h"
+#include "wav_file.h"
+#include "wav_text.h"
+
+int wavSamplesTake(std::FILE *file, std::uint32_t length, WavInfo &info) {
+  info.dataSize = length;
+  info.data.reset();
+  const std::int64_t fileSize = info.file.id.size;
+  if (length > 0 && fileSize >= 0) {
+    const std::int64_t bodyStart = wavFileTell(file);
+    if (length > fileSize - bodyStart) {
+      wavErrPrint("%s", kTextReadFailed.sjis);
+      return -1;
+    }
+    info.file.start = bodyStart;
+    wavFileSeek(file, bodyStart + length);
+    return 0;
+  }
+  // A pipe's chunk is allocated as it declares itself: its size cannot be
+  // known. A length of 0 is no buffer at all.
+  info.data = wavBufferAlloc(length);
+  if (!info.data) {
+    wavErrPrint("%s", kTextNoMemory.sjis);
+    return -1;
+  }
+  if (std::fread(info.data.get(), length, 1, file) != 1) {
+    wavErrPrint("%s", kTextReadFailed.sjis);
+    info.data.reset();
+    return -1;
+  }
+  return 0;
+}
+
+int wavSamplesLoad(WavInfo &info, WavBuffer buffer) {
+  WavSamplesReader reader;
+  if (wavSamplesOpen(info, reader) != 0) return -1;
+  const std::uint8_t *bytes = nullptr;
+  const int result = wavSamplesRead(reader, 0, info.dataSize, buffer.get(), bytes);
+  wavSamplesClose(reader);
+  if (result == 0) info.data = std::move(buffer);
+  return result;
+}
+
+int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader) {
+  reader = {&info, nullptr};
+  if (info.data) return 0;
+  reader.file = wavFileReopen(info.file.path, info.file.id);
+  if (reader.file) return 0;
+  wavErrPrint("%s", kTextInputChanged.sjis);
+  return -1;
+}
+
+int wavSamplesRead(WavSamplesReader &reader, std::size_t offset, std::size_t size,
+                   std::uint8_t *scratch, const std::uint8_t *&bytes) {
+  const WavInfo &info = *reader.info;
+  if (info.data) {
+    bytes = info.data.get() + offset;
+    return 0;
+  }
+  bytes = scratch;
+  const std::int64_t read =
+      wavFileReadAt(reader.file, info.file.start + static_cast<std::int64_t>(offset), scratch, size);
+  if (read == static_cast<std::int64_t>(size)) return 0;
+  wavErrPrint("%s", read < 0 ? kTextReadFailed.sjis : kTextInputChanged.sjis);
+  return -1;
+}
+
+void wavSamplesClose(WavSamplesReader &reader) {
+  if (reader.file) std::fclose(reader.file);
+  reader = {};
+}

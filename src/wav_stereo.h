@@ -1,0 +1,30 @@
+// The frame loop: stereo frames from mono samples by delayed copy, memory to
+// memory. The left sample of a frame is the source's; the right one is the
+// source d frames earlier (later for a negative d), or the left sample again
+// where that falls outside the source. No sample value is ever computed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The delay in frames, rate × delay multiplied exactly and truncated toward
+// zero, saturated to the 32-bit range; a NaN delay gives 0.
+std::int32_t wavDelayFrames(std::uint32_t sampleRate, float delay);
+
+// Frames i of [begin, end) carry source frame i - d on the right; the others,
+// whose i - d falls outside the source, repeat the left sample.
+struct WavDelayedRange {
+  std::size_t begin;
+  std::size_t end;
+};
+
+// The delayed range of a source of frames frames delayed by delay frames.
+WavDelayedRange wavDelayedRange(std::size_t frames, std::int32_t delay);
+
+// Fill count frames of stereo: left holds their source samples, and right
+// the source samples that the frames of delayed, counted from the first of
+// them, carry on the right. The frames outside delayed repeat the left sample.
+void wavStereo8(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
+                std::size_t count, WavDelayedRange delayed);
+void wavStereo16(const std::uint16_t *left, const std::uint16_t *right, std::uint16_t *stereo,
+                 std::size_t count, WavDelayedRange delayed);
