@@ -12,7 +12,7 @@
 //              bit 5: the input is a named pipe that serves the file to each
 //                     of the two reads
 //              bits 6 and 5: the output path is the input path, a file of
-//                     its own folder (the result is renamed over it)
+//                     its own folder (the result takes its place)
 //              bits 0-4: length of the delay text that follows
 //   bytes 1..  the delay text (a zero byte ends it early), then the file
 #include <dirent.h>

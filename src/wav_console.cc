@@ -20,20 +20,12 @@ namespace {
 struct ConsoleState {
   bool ready = false;
   bool outIsTerminal = false;
+  bool outIsFile = false;
+  WavFileId outFile;  // the regular file standard output writes to
   ConsoleBuffer out;
 };
 
 ConsoleState console;
-
-// Both streams are made unbuffered before their first use: the collecting of
-// standard output is done here, so the stream itself must not buffer again.
-void consoleReady() {
-  if (console.ready) return;
-  console.ready = true;
-  console.outIsTerminal = WAV_ISATTY(WAV_FILENO(stdout)) != 0;
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
-}
 
 // Formats into a stack buffer when the text fits, else into the heap. "%c"
 // may put zero bytes into the text, so the length comes from vsnprintf.
@@ -62,6 +54,21 @@ void consoleFormat(const char *format, std::va_list args, Sink sink) {
 
 }  // namespace
 
+// Both streams are made unbuffered before their first use: the collecting of
+// standard output is done here, so the stream itself must not buffer again.
+void wavConsoleStart() {
+  if (console.ready) return;
+  console.ready = true;
+  console.outIsTerminal = WAV_ISATTY(WAV_FILENO(stdout)) != 0;
+  console.outIsFile = wavFileIdGet(stdout, console.outFile) == 0;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+bool wavConsoleOutIs(const WavFileId &id) {
+  return console.outIsFile && wavFileIdSame(console.outFile, id);
+}
+
 void wavConsoleFlush(ConsoleBuffer &buffer, std::FILE *sink) {
   if (buffer.used > 0) std::fwrite(buffer.bytes, 1, buffer.used, sink);
   buffer.used = 0;
@@ -80,7 +87,7 @@ void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text,
 }
 
 void wavOutPrint(const char *format, ...) {
-  consoleReady();
+  wavConsoleStart();
   std::va_list args;
   va_start(args, format);
   consoleFormat(format, args, [](const char *text, std::size_t size) {
@@ -93,7 +100,7 @@ void wavOutPrint(const char *format, ...) {
 }
 
 void wavErrPrint(const char *format, ...) {
-  consoleReady();
+  wavConsoleStart();
   std::va_list args;
   va_start(args, format);
   consoleFormat(format, args,
@@ -102,6 +109,6 @@ void wavErrPrint(const char *format, ...) {
 }
 
 void wavOutFlush() {
-  consoleReady();
+  wavConsoleStart();
   wavConsoleFlush(console.out, stdout);
 }

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "wav_file.h"
+
 #if defined(__GNUC__)
 #if defined(__MINGW32__)
 #define WAV_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
@@ -31,11 +33,20 @@ struct ConsoleBuffer {
 
 // Adds one formatted output to the buffer piece by piece, first writing out
 // what is collected whenever the next piece would not fit.
-void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text,
-                       std::size_t size);
+void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text, std::size_t size);
 
 // Writes out what the buffer holds.
 void wavConsoleFlush(ConsoleBuffer &buffer, std::FILE *sink);
+
+// Takes the two streams as the program found them: made unbuffered, and the
+// regular file standard output writes to, if any, noted. The first print
+// does this where nothing did before; the driver does it before it opens any
+// file, which could take the number of a closed standard output.
+void wavConsoleStart();
+
+// Whether the regular file id names is the one standard output was writing
+// to when the program started.
+bool wavConsoleOutIs(const WavFileId &id);
 
 void wavOutPrint(const char *format, ...) WAV_PRINTF(1, 2);
 void wavErrPrint(const char *format, ...) WAV_PRINTF(1, 2);

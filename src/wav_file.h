@@ -6,6 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#ifdef _WIN32
+#include <string>
+#endif
+
+#ifdef _WIN32
+// The file name path stands for, as Windows names files: every file is
+// opened by this name.
+std::wstring wavPathWide(const char *path);
+#endif
+
+// Opens path for reading; null where it does not open.
+std::FILE *wavFileOpen(const char *path);
 
 // Moves to an absolute position; returns 0 or -1.
 int wavFileSeek(std::FILE *file, std::int64_t position);
@@ -14,15 +26,19 @@ int wavFileSeek(std::FILE *file, std::int64_t position);
 std::int64_t wavFileTell(std::FILE *file);
 
 // Which regular file a stream reads: its device and its number there (the
-// volume and the file index on Windows), and its size at the time.
+// volume and the file index on Windows), and its size and modification time
+// (in the platform's own unit) at the time.
 struct WavFileId {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
   std::int64_t size = -1;
+  std::int64_t modified = 0;
 };
 
-// The identity of the regular file open as file; 0, or -1 for anything else.
+// The identity of the regular file open as file, or as the descriptor fd; 0,
+// or -1 for anything else.
 int wavFileIdGet(std::FILE *file, WavFileId &id);
+int wavDescriptorIdGet(int fd, WavFileId &id);
 
 // The identity of the regular file at path, links followed; 0, or -1.
 int wavPathIdGet(const char *path, WavFileId &id);
@@ -30,10 +46,46 @@ int wavPathIdGet(const char *path, WavFileId &id);
 // Whether two identities name the same file, whatever its size.
 bool wavFileIdSame(const WavFileId &a, const WavFileId &b);
 
-// Opens path for reading when it is still the file id names, of the same
-// size, and tells the system it will be read from start to end; null
-// otherwise.
+// Whether two identities name the same file, of the same size and
+// modification time. A rewrite within the file system's time resolution that
+// keeps the size goes unseen.
+bool wavFileIdUnchanged(const WavFileId &a, const WavFileId &b);
+
+// Opens path for reading when it is still the file id names, unchanged, and
+// tells the system it will be read from start to end; null otherwise.
 std::FILE *wavFileReopen(const char *path, const WavFileId &id);
+
+// Opens path for writing, creating the file where there is none, without
+// truncating it; null where it cannot be opened.
+std::FILE *wavFileCreate(const char *path);
+
+// Truncates the file open for writing to nothing; 0 or -1.
+int wavFileTruncate(std::FILE *file);
+
+// Gives the file open as the descriptor to what the file open as from has:
+// its owner where the process may give it, its group likewise, its access
+// list (none where it has none, whatever the folder hands down), and its
+// mode, with the set-id bits only where both owner and group were given.
+// 0, or -1 where the access list or the mode could not be given.
+int wavDescriptorAttributesCopy(int from, int to);
+
+// Room on the disk for size bytes in the file open as fd for writing, which
+// then holds size bytes; 0, or -1 where there is none (a full disk, a
+// file-size limit) or it cannot be asked for.
+int wavDescriptorReserve(int fd, std::int64_t size);
+
+// Copies the whole of the file open as from over the file open as to for
+// writing, room for it reserved first, and has the system write it to the
+// disk. 0 or -1.
+int wavDescriptorCopy(int from, int to);
+
+// Has the system write what it holds of the file open as fd to the disk; 0
+// or -1.
+int wavDescriptorSync(int fd);
+
+// A stream that writes into the file open as fd, through a duplicate of the
+// descriptor of its own; null where none can be had.
+std::FILE *wavDescriptorStream(int fd);
 
 // Reads size bytes at position. Returns how many were read, fewer only at the
 // end of the file, or -1 after a read error.

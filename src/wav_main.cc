@@ -1,7 +1,9 @@
 #include "wav_main.h"
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "wav_console.h"
 #include "wav_decimal.h"
@@ -18,12 +20,13 @@ namespace {
 constexpr std::uint32_t kMaxSourceSize = 0x7FFFFFFFu - 18u;
 
 // The first read gave the stereo description; the second must describe the
-// same stream, with its samples where the first found them, else the file
-// changed in between.
+// same stream, with its samples where the first found them, in the same
+// file, unchanged, else the file changed in between.
 bool sameStream(const WavInfo &stereo, const WavInfo &mono) {
   return std::uint64_t{mono.dataSize} * 2 == stereo.dataSize &&
          mono.bitsPerSample == stereo.bitsPerSample && mono.sampleRate == stereo.sampleRate &&
-         mono.channels == 1 && (mono.data == nullptr) == (stereo.file.path != nullptr);
+         mono.channels == 1 && (mono.data == nullptr) == (stereo.file.path != nullptr) &&
+         (mono.data || wavFileIdUnchanged(mono.file.id, stereo.file.id));
 }
 
 // Whether path names the file id names, under whatever name or link.
@@ -42,13 +45,6 @@ int buffersAlloc(StereoJob &job, std::uint32_t heldSize, WavBuffer &held) {
   if (job.window && (heldSize == 0 || held)) return 0;
   wavErrPrint("%s", kTextNoMemory.sjis);
   return -1;
-}
-
-// Converts the source, read into job.in and noted in its file, over the
-// output from memory: its samples are loaded into held first.
-int overwrite(const char *outPath, StereoJob &job, WavBuffer held) {
-  if (wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
-  return wavWrite(outPath, job, nullptr);
 }
 
 int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
@@ -70,37 +66,29 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
     wavErrPrint("%s", kTextTooLarge.sjis);
     return -1;
   }
-  // A regular file converted into itself is replaced by a new file written
-  // beside it; where none can be made there, it is overwritten, its samples
+  // A regular file converted into itself is replaced by a new file made in
+  // its folder; where none can be made there, it is overwritten, its samples
   // loaded into memory as a pipe's are read there.
   const bool inPlace = job.out.file.path && fileSame(outPath, job.out.file.id);
-  const bool overwriting = inPlace && wavReplaceCreate(outPath, replace) != 0;
+  if (inPlace && wavReplaceCreate(outPath, job.out.file.id, replace) != 0) return -1;
   const std::uint32_t sourceSize = job.out.dataSize;
   job.out.dataSize *= 2;
   job.out.channels = 2;
   job.out.bytesPerSec *= 2;
   job.out.data.reset();
   WavBuffer held;
-  if (buffersAlloc(job, overwriting ? sourceSize : 0, held) != 0) return -1;
+  if (buffersAlloc(job, replace.overwrite ? sourceSize : 0, held) != 0) return -1;
 
   if (wavRead(inPath, job.in) != 0) return -1;
   if (!sameStream(job.out, job.in)) {
     wavErrPrint("%s", kTextInputChanged.sjis);
     return -1;
   }
-  if (overwriting) {
-    if (overwrite(outPath, job, std::move(held)) != 0) return -1;
-  } else if (inPlace) {
-    std::FILE *into = wavReplaceTake(replace, outPath);
-    if (!into || wavWrite(outPath, job, into) != 0) return -1;
-    // The folder refused the rename (a sticky one): the source, still as it
-    // was, is overwritten from memory instead.
-    if (wavReplaceCommit(replace) != 0 &&
-        (buffersAlloc(job, sourceSize, held) != 0 || overwrite(outPath, job, std::move(held)) != 0))
-      return -1;
-  } else if (wavWrite(outPath, job, nullptr) != 0) {
-    return -1;
-  }
+  if (replace.overwrite && wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
+  std::FILE *into = nullptr;
+  if (inPlace && !(into = wavReplaceTake(replace, kWavHeaderSize + job.out.dataSize))) return -1;
+  if (wavWrite(outPath, job, into) != 0) return -1;
+  if (inPlace && wavReplaceCommit(replace) != 0) return -1;
   wavOutPrint(kTextConverted.sjis, inPath, outPath);
   return 0;
 }
@@ -111,6 +99,12 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
 // replace the source is removed; the collected standard output is written
 // out on every way out too.
 int wavMain(int argc, char **argv) {
+  wavConsoleStart();
+#ifdef SIGXFSZ
+  // A write past the file-size limit fails like any other, with the writer's
+  // messages, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   StereoJob job;
   WavReplace replace;
   const int status = convert(argc, argv, job, replace);

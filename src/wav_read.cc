@@ -104,7 +104,7 @@ int wavFmtRead(std::FILE *file, WavFmt &fmt) {
 int wavRead(const char *path, WavInfo &info) {
   info.data.reset();
   info.file = {};
-  std::FILE *file = std::fopen(path, "rb");
+  std::FILE *file = wavFileOpen(path);
   if (!file) {
     wavErrPrint(kTextInputOpenFailed.sjis, path);
     return -1;

@@ -62,10 +62,19 @@ int wavSamplesRead(WavSamplesReader &reader, std::size_t offset, std::size_t siz
     return 0;
   }
   bytes = scratch;
-  const std::int64_t read =
-      wavFileReadAt(reader.file, info.file.start + static_cast<std::int64_t>(offset), scratch, size);
+  const std::int64_t read = wavFileReadAt(
+      reader.file, info.file.start + static_cast<std::int64_t>(offset), scratch, size);
   if (read == static_cast<std::int64_t>(size)) return 0;
   wavErrPrint("%s", read < 0 ? kTextReadFailed.sjis : kTextInputChanged.sjis);
+  return -1;
+}
+
+int wavSamplesCheck(const WavSamplesReader &reader) {
+  WavFileId now;
+  if (!reader.file ||
+      (wavFileIdGet(reader.file, now) == 0 && wavFileIdUnchanged(now, reader.info->file.id)))
+    return 0;
+  wavErrPrint("%s", kTextInputChanged.sjis);
   return -1;
 }
 

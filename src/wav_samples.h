@@ -30,8 +30,8 @@ struct WavSamplesReader {
 };
 
 // Opens info's samples: nothing to do for memory; for a file, opens it again
-// if it is still the same file, unchanged. Returns 0, or -1 after printing
-// that the input changed.
+// if it is still the same file, of the same size and modification time. Returns 0, or -1 after
+// printing that the input changed.
 int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader);
 
 // Points bytes at size bytes of samples from offset on: into memory where
@@ -39,6 +39,11 @@ int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader);
 // after printing that the input changed (it ends sooner) or cannot be read.
 int wavSamplesRead(WavSamplesReader &reader, std::size_t offset, std::size_t size,
                    std::uint8_t *scratch, const std::uint8_t *&bytes);
+
+// Whether the file the samples are read from is still as it was first read,
+// once the last of them has been read. Returns 0, or -1 after printing that
+// the input changed.
+int wavSamplesCheck(const WavSamplesReader &reader);
 
 // Closes what wavSamplesOpen opened.
 void wavSamplesClose(WavSamplesReader &reader);

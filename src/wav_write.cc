@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 44;
-
 // Writes size bytes; 0, or -1 after printing that they did not get out.
 int bytesWrite(std::FILE *file, const void *bytes, std::size_t size) {
   if (size == 0 || std::fwrite(bytes, size, 1, file) == 1) return 0;
@@ -81,11 +79,28 @@ int windowsWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
   return bytesWrite(file, silence, job.out.dataSize - 2 * frames * sizeof(Sample));
 }
 
-// The file the result goes to, created afresh at path.
-std::FILE *outputOpen(const char *path) {
-  std::FILE *file = std::fopen(path, "wb");
-  if (!file) wavErrPrint(kTextOutputOpenFailed.sjis, path);
-  return file;
+// The file the result goes to, created at path. It is opened without
+// truncation and looked at first: the source, which it was not when the
+// driver looked, is left alone, and so is the file standard output writes to,
+// where the report would land amid the samples. A regular file is then
+// truncated through the stream, a device or a pipe is left as it is.
+std::FILE *outputOpen(const char *path, const WavInfo &source) {
+  std::FILE *file = wavFileCreate(path);
+  if (!file) {
+    wavErrPrint(kTextOutputOpenFailed.sjis, path);
+    return nullptr;
+  }
+  WavFileId id;
+  if (wavFileIdGet(file, id) != 0) return file;
+  if (source.file.path && wavFileIdSame(id, source.file.id)) {
+    wavErrPrint("%s", kTextInputChanged.sjis);
+  } else if (wavConsoleOutIs(id) || wavFileTruncate(file) != 0) {
+    wavErrPrint(kTextOutputOpenFailed.sjis, path);
+  } else {
+    return file;
+  }
+  std::fclose(file);
+  return nullptr;
 }
 
 }  // namespace
@@ -100,7 +115,7 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
   // The bytes per second and the block alignment follow from the other
   // fields; what the source declared is not carried over.
   const std::uint32_t bytesPerSample = info.bitsPerSample / 8u;
-  std::uint8_t header[kHeaderSize];
+  std::uint8_t header[kWavHeaderSize];
   std::memcpy(header, "RIFF", 4);
   wavLe32Encode(header + 4, info.dataSize + 36);
   std::memcpy(header + 8, "WAVEfmt ", 8);
@@ -122,7 +137,7 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
 int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
   const int result = job.out.bitsPerSample == 8 ? windowsWrite<std::uint8_t>(file, samples, job)
                                                 : windowsWrite<std::uint16_t>(file, samples, job);
-  if (result != 0) return -1;
+  if (result != 0 || wavSamplesCheck(samples) != 0) return -1;
   // The data counts as written only once stdio has handed it to the system:
   // a full disk may otherwise only show at the close.
   if (std::fflush(file) != 0) {
@@ -133,7 +148,7 @@ int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
 }
 
 int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job) {
-  if (wavHeaderWrite(file, job.out) != static_cast<std::int64_t>(kHeaderSize)) {
+  if (wavHeaderWrite(file, job.out) != kWavHeaderSize) {
     wavErrPrint(kTextHeaderWriteFailed.sjis, path);
     std::fclose(file);
     return -1;
@@ -157,7 +172,7 @@ int wavWrite(const char *path, StereoJob &job, std::FILE *into) {
   WavSamplesReader samples;
   std::FILE *file = nullptr;
   int result = -1;
-  if (wavSamplesOpen(job.in, samples) == 0 && (file = into ? into : outputOpen(path)))
+  if (wavSamplesOpen(job.in, samples) == 0 && (file = into ? into : outputOpen(path, job.in)))
     result = wavOutputWrite(file, path, samples, job);
   else if (into)
     std::fclose(into);

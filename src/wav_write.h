@@ -9,6 +9,8 @@
 #include "wav_info.h"
 #include "wav_samples.h"
 
+inline constexpr std::int64_t kWavHeaderSize = 44;
+
 // Writes the 44-byte header for info at the file's position and returns the
 // position after it, which the caller expects to be 44.
 std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info);

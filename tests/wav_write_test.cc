@@ -1,6 +1,7 @@
 #include "wav_write.h"
 
 #include <unistd.h>
+#include <utime.h>
 
 #include <cmath>
 #include <cstdio>
@@ -225,45 +226,67 @@ TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
   std::remove(path.c_str());
 }
 
-// A source left in its file that is cut short once it has been read: before
-// the writer opens it again, nothing is created; while the result is
-// written, the output holds the header and the one window converted before.
-TEST(WavWrite, SourceCutShortAfterItWasReadFailsWithOnlyWhatWasConverted) {
+// A source left in its file that changes once it has been read: cut short
+// before the writer opens it again, nothing is created; cut short while the
+// result is written, the output holds the header and the one window
+// converted before; rewritten at the same size (its modification time moved)
+// while written, the whole result is written but the run fails. An output
+// path that has come to name the source is left alone.
+TEST(WavWrite, SourceChangedAfterItWasReadFailsWithOnlyWhatWasConverted) {
   const std::string inPath = tempPath(".wav");
   const std::string outPath = tempPath("-out.wav");
   std::vector<std::uint8_t> source(600 << 10);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-  std::vector<std::uint8_t> firstWindow(2 << 18);  // 256 Ki frames, R 239 behind
-  for (std::size_t i = 0; i < 1 << 18; ++i) {
-    firstWindow[2 * i] = source[i];
-    firstWindow[2 * i + 1] = source[i < 239 ? i : i - 239];
+  std::vector<std::uint8_t> whole(2 * source.size());  // R 239 frames behind
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    whole[2 * i] = source[i];
+    whole[2 * i + 1] = source[i < 239 ? i : i - 239];
   }
-  for (const bool whileWritten : {false, true}) {
-    SCOPED_TRACE(whileWritten ? "while written" : "before the output is created");
+  const std::string changed = kTextInputChanged.sjis;
+  const std::string failed = changed + kTextDataWriteError.sjis;
+  enum Change { kCutBefore, kCutWhileWritten, kRewrittenWhileWritten, kOutputIsSource };
+  const struct {
+    Change change;
+    std::string messages;
+    std::size_t written;  // stereo bytes in the output
+  } cases[] = {
+      {kCutBefore, changed, 0},
+      {kCutWhileWritten, failed, 2 << 18},  // one window: 256 Ki frames
+      {kRewrittenWhileWritten, failed, whole.size()},
+      {kOutputIsSource, changed, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.change);
     StereoJob job = monoJob(source, 8, 8000, 0.03f);
     sourceFileRead(inPath, source, job);
+    const std::vector<std::uint8_t> sourceFile = fileBytes(inPath);
     std::remove(outPath.c_str());
 
     WavSamplesReader samples;
-    if (whileWritten) {
+    if (c.change == kCutWhileWritten || c.change == kRewrittenWhileWritten) {
       ASSERT_EQ(wavSamplesOpen(job.in, samples), 0);
     }
-    ASSERT_EQ(truncate(inPath.c_str(), 44 + (300 << 10)), 0);
+    if (c.change == kCutBefore || c.change == kCutWhileWritten) {
+      ASSERT_EQ(truncate(inPath.c_str(), 44 + (300 << 10)), 0);
+    } else if (c.change == kRewrittenWhileWritten) {
+      const utimbuf moved = {1000000000, 1000000000};
+      ASSERT_EQ(utime(inPath.c_str(), &moved), 0);
+    }
     testing::internal::CaptureStderr();
-    if (whileWritten) {
+    if (samples.info) {
       EXPECT_EQ(wavOutputWrite(std::fopen(outPath.c_str(), "wb"), "out.wav", samples, job), -1);
       wavSamplesClose(samples);
     } else {
-      EXPECT_EQ(wavWrite(outPath.c_str(), job, nullptr), -1);
+      EXPECT_EQ(wavWrite(c.change == kOutputIsSource ? inPath.c_str() : outPath.c_str(), job, nullptr),
+                -1);
     }
-    const std::string changed = kTextInputChanged.sjis;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              whileWritten ? changed + kTextDataWriteError.sjis : changed);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.messages);
     const std::vector<std::uint8_t> written = fileBytes(outPath);
-    ASSERT_EQ(written.size(), whileWritten ? 44 + firstWindow.size() : 0);
-    if (whileWritten) {
-      EXPECT_TRUE(std::equal(firstWindow.begin(), firstWindow.end(), written.begin() + 44));
+    ASSERT_EQ(written.size(), c.written == 0 ? 0 : 44 + c.written);
+    if (c.written > 0) {
+      EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + c.written, written.begin() + 44));
     }
+    EXPECT_TRUE(fileBytes(inPath) == sourceFile || c.change != kOutputIsSource);
   }
   std::remove(inPath.c_str());
   std::remove(outPath.c_str());

@@ -36,7 +36,7 @@ def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None)
     """Runs the program natively with both streams captured apart. memory_kib
     runs it under `ulimit -v`; user runs it as that user id; started is
     called with the process once it runs; file_size caps the files it
-    writes, in bytes, with SIGXFSZ ignored, as the program handles no signal."""
+    writes, in bytes, SIGXFSZ at its default action as a shell leaves it."""
     command = [BIN] + list(args)
     limit, env = memory_cap(None if memory_kib is None else memory_kib << 10)
 
@@ -44,7 +44,6 @@ def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None)
         if limit:
             limit()
         if file_size is not None:
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
 
     ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
@@ -361,32 +360,86 @@ class Faults(WorkDir):
 
     def test_in_place(self):
         # Converting a file into itself: a failed run leaves it as it was and
-        # no other file; where no new file can be made beside it, or renamed
-        # over it, it is overwritten from memory. As root the folder and the
-        # file belong to root, and the program runs as the user nobody.
-        failed = err(WRITE_FAILED) + err(DATA_WRITE_ERROR)
-        converted = out(SUCCESS, "f/in.wav", "f/in.wav")
-        # (what, folder mode, file mode, as nobody, a cap on the size of the
-        # files written, what follows both reports, the file after the run)
+        # no other file; where no new file can be made beside it, or put in
+        # its place, it is overwritten. As root the folder and the file belong
+        # to root, and the program runs as the user nobody. A folder whose
+        # default access list names nobody hands nothing of it to the result.
+        failed = lambda _: err(WRITE_FAILED) + err(DATA_WRITE_ERROR)
+        no_room = lambda _: err(WRITE_FAILED)
+        refused = lambda path: err(OUT_OPEN, path)
+        converted = lambda path: out(SUCCESS, path, path)
+        long_name = "a" * 246 + ".wav"
+        # (what, file name, folder mode, file mode, as nobody, a cap on the
+        # size of the files written, what follows both reports, the file after)
         cases = [
-            ("file size capped", 0o755, 0o644, False, 600, failed, self.source),
-            ("file read-only", 0o755, 0o444, True, None, err(OUT_OPEN, "f/in.wav"), self.source),
-            ("folder read-only", 0o555, 0o666, True, None, converted, stereo(self.data)),
-            ("folder sticky", 0o1777, 0o666, True, None, converted, stereo(self.data)),
+            ("file size capped", "in.wav", 0o755, 0o644, False, 600, failed, self.source),
+            ("250-byte name, size capped", long_name, 0o755, 0o644, False, 600, failed, self.source),
+            ("file read-only", "in.wav", 0o755, 0o444, True, None, refused, self.source),
+            ("folder read-only", "in.wav", 0o555, 0o666, True, None, converted, stereo(self.data)),
+            ("folder read-only, size capped", "in.wav", 0o555, 0o666, True, 600, no_room, self.source),
+            ("folder sticky", "in.wav", 0o1777, 0o666, True, None, converted, stereo(self.data)),
+            ("default access list", "in.wav", 0o755, 0o640, False, None, converted, stereo(self.data)),
         ]
-        for what, folder_mode, file_mode, as_nobody, file_size, tail, after in cases:
+        for what, name, folder_mode, file_mode, as_nobody, file_size, tail, after in cases:
             with self.subTest(what):
+                if os.path.lexists(self.path("f")):
+                    os.chmod(self.path("f"), 0o755)
+                    shutil.rmtree(self.path("f"))
                 user = self.user_without_rights() if as_nobody else None
+                path = "f/" + name
                 os.mkdir(self.path("f"))
-                self.write("f/in.wav", self.source)
-                os.chmod(self.path("f/in.wav"), file_mode)
+                if what == "default access list":
+                    if not shutil.which("setfacl"):
+                        self.skipTest("needs setfacl: apt-get install acl")
+                    subprocess.run(["setfacl", "-d", "-m", f"u:{NOBODY}:rw", self.path("f")], check=True)
+                self.write(path, self.source)
+                if what == "default access list":  # a source made elsewhere, without one
+                    os.removexattr(self.path(path), "system.posix_acl_access")
+                os.chmod(self.path(path), file_mode)
                 os.chmod(self.path("f"), folder_mode)
-                self.check_run(["f/in.wav", "f/in.wav"], 2 * mono_report("f/in.wav", 400) + tail,
+                self.check_run([path, path], 2 * mono_report(path, 400) + tail(path),
                                0 if tail is converted else FAIL, user=user, file_size=file_size)
+                self.assertEqual(os.listdir(self.path("f")), [name])
+                self.assertEqual(self.read(path), after)
+                self.assertEqual(os.stat(self.path(path)).st_mode & 0o7777, file_mode)
+                with self.assertRaises(OSError):  # no access list of its own
+                    os.getxattr(self.path(path), "system.posix_acl_access")
+
+    def test_killed_in_place_conversion_leaves_the_source(self):
+        # Killed while it writes the result, the run leaves the source under
+        # its name and nothing else.
+        data = ramp(64 << 20, 3)
+        source = mono(data)
+        os.mkdir(self.path("f"))
+
+        def kill_when_writing(process, signal_number):
+            while process.poll() is None:
+                with open(f"/proc/{process.pid}/io") as io:
+                    if int(io.read().split("wchar: ")[1].split()[0]) > 8 << 20:
+                        process.send_signal(signal_number)
+                        return
+                time.sleep(0.001)
+
+        for signal_number in (signal.SIGKILL, signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal.Signals(signal_number).name):
+                self.write("f/in.wav", source)
+                result = execute(["f/in.wav", "f/in.wav"], self.dir,
+                                 started=lambda p: kill_when_writing(p, signal_number))
+                self.assertEqual(result.status, -signal_number)
                 self.assertEqual(os.listdir(self.path("f")), ["in.wav"])
-                self.assertEqual(self.read("f/in.wav"), after)
-                os.chmod(self.path("f"), 0o755)
-                shutil.rmtree(self.path("f"))
+                self.assertTrue(self.read("f/in.wav") == source)
+
+    def test_output_that_standard_output_writes_to(self):
+        # The report would land amid the samples: the run refuses that file,
+        # by whatever name, and leaves what standard output wrote.
+        for target in ("/dev/stdout", "f.wav"):
+            with self.subTest(target):
+                process = subprocess.run(["bash", "-c", 'exec "$0" "$@" > f.wav', BIN, "in.wav", target],
+                                         cwd=self.dir, stderr=subprocess.PIPE, timeout=120)
+                self.assertEqual(process.returncode, FAIL)
+                self.assertEqual(process.stderr, stream(2 * self.reading + err(OUT_OPEN, target), ERR))
+                self.assertEqual(self.read("f.wav"), stream(2 * self.reading, OUT))
+                self.assertEqual(self.read("in.wav"), self.source)
 
     def test_refused_in_place_conversion_leaves_the_file(self):
         self.write("in.wav", mono(self.data, channels=2))

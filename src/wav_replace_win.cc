@@ -1,0 +1,174 @@
+// Converting a file into itself on Windows, which has no folder handles to
+// work through and no exchange of two names: the new file is made under a
+// hidden name in the target's folder, removed on every way out, also by a
+// console control handler; once whole it is flushed, and moved over the
+// target's final path, with write-through, once the target is seen to be the
+// source still.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "wav_console.h"
+#include "wav_replace.h"
+#include "wav_text.h"
+
+namespace {
+
+// The new file's path, for the console control handler.
+wchar_t gTemp[32768];
+
+// Ctrl+C, Ctrl+Break, a closed console: the new file goes, then the default
+// handler ends the process.
+BOOL WINAPI consoleEnd(DWORD) {
+  if (gTemp[0] != L'\0') DeleteFileW(gTemp);
+  return FALSE;
+}
+
+HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// The file at path opened with access, shared as the C runtime shares and for
+// deletion too, as a C runtime descriptor; -1 where it does not open.
+int descriptorOpen(const std::wstring &path, DWORD access, DWORD disposition) {
+  HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (fd < 0) CloseHandle(handle);
+  return fd;
+}
+
+// Whether the file open as fd is the source, unchanged.
+bool sourceIs(int fd, const WavFileId &source) {
+  WavFileId id;
+  return fd >= 0 && wavDescriptorIdGet(fd, id) == 0 && wavFileIdUnchanged(id, source);
+}
+
+// A short name in the target's folder for the new file.
+std::wstring hiddenName() {
+  static const wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  static unsigned long long seed = GetTickCount64() ^ std::uint64_t{GetCurrentProcessId()} << 20;
+  std::wstring name = L".wavwiden-";
+  seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+  for (int i = 0; i < 6; ++i) name += kLetters[(seed >> (33 + 5 * i)) % 36];
+  return name;
+}
+
+// The target open for writing, checked to be the source, unchanged; -1 after
+// printing why.
+int targetWriteOpen(const WavReplace &replace) {
+  const std::wstring path = replace.targetPath.empty() ? wavPathWide(replace.path) : replace.targetPath;
+  const int fd = descriptorOpen(path, GENERIC_WRITE, OPEN_EXISTING);
+  if (sourceIs(fd, replace.source)) return fd;
+  if (fd < 0)
+    wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+  else
+    wavErrPrint("%s", kTextInputChanged.sjis);
+  if (fd >= 0) _close(fd);
+  return -1;
+}
+
+}  // namespace
+
+int wavReplaceCreate(const char *path, const WavFileId &source, WavReplace &replace) {
+  replace.path = path;
+  replace.source = source;
+  replace.target = descriptorOpen(wavPathWide(path), READ_CONTROL | FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+  WavFileId id;
+  static wchar_t found[32768];
+  const DWORD size = replace.target < 0 ? 0
+                     : GetFinalPathNameByHandleW(handleOf(replace.target), found, 32768, FILE_NAME_NORMALIZED);
+  const std::wstring real(found, size < 32768 ? size : 0);
+  const std::size_t slash = real.rfind(L'\\');
+  if (wavDescriptorIdGet(replace.target, id) != 0 || !wavFileIdSame(id, source) || slash == std::wstring::npos) {
+    replace.overwrite = true;
+    return 0;
+  }
+  replace.targetPath = real;
+  SetConsoleCtrlHandler(consoleEnd, TRUE);
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+    replace.temp = real.substr(0, slash + 1) + hiddenName();
+    gTemp[replace.temp.copy(gTemp, 32767)] = L'\0';
+    replace.file = descriptorOpen(replace.temp, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, CREATE_NEW);
+    error = replace.file < 0 ? GetLastError() : ERROR_SUCCESS;
+  }
+  if (replace.file < 0) {
+    replace.temp.clear();
+    gTemp[0] = L'\0';
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+      replace.overwrite = true;
+      return 0;
+    }
+  }
+  if (replace.file < 0 || wavDescriptorAttributesCopy(replace.target, replace.file) != 0) {
+    wavErrPrint(kTextOutputOpenFailed.sjis, path);
+    return -1;
+  }
+  return 0;
+}
+
+std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
+  if (replace.overwrite) {
+    replace.file = targetWriteOpen(replace);
+    if (replace.file < 0) return nullptr;
+    if (wavDescriptorReserve(replace.file, size) != 0) {
+      wavErrPrint("%s", kTextWriteFailed.sjis);
+      return nullptr;
+    }
+  } else {
+    const int probe = descriptorOpen(replace.targetPath, GENERIC_WRITE, OPEN_EXISTING);
+    if (probe >= 0) _close(probe);
+    if (probe < 0) {
+      wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+      return nullptr;
+    }
+  }
+  std::FILE *file = wavDescriptorStream(replace.file);
+  if (!file) wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+  return file;
+}
+
+// Nothing of the program's holds the target open while the new file moves
+// over it: the writer has closed the source, and the handle here goes first.
+int wavReplaceCommit(WavReplace &replace) {
+  if (wavDescriptorSync(replace.file) != 0) {
+    wavErrPrint("%s", kTextWriteFailed.sjis);
+    return -1;
+  }
+  if (replace.overwrite) return 0;
+  _close(replace.target);
+  replace.target = descriptorOpen(replace.targetPath, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+  const bool same = sourceIs(replace.target, replace.source);
+  if (replace.target >= 0) _close(replace.target);
+  replace.target = -1;
+  if (!same) {
+    wavErrPrint("%s", kTextInputChanged.sjis);
+    return -1;
+  }
+  if (MoveFileExW(replace.temp.c_str(), replace.targetPath.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    replace.temp.clear();
+    gTemp[0] = L'\0';
+    return 0;
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+    wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+    return -1;
+  }
+  // The target may not be replaced, only written: the result is copied over it.
+  const int target = targetWriteOpen(replace);
+  const bool copied = target >= 0 && wavDescriptorCopy(replace.file, target) == 0;
+  if (target >= 0) _close(target);
+  if (target >= 0 && !copied) wavErrPrint("%s", kTextWriteFailed.sjis);
+  return copied ? 0 : -1;
+}
+
+void wavReplaceDiscard(WavReplace &replace) {
+  for (const int fd : {replace.file, replace.target})
+    if (fd >= 0) _close(fd);
+  if (!replace.temp.empty()) DeleteFileW(replace.temp.c_str());
+  gTemp[0] = L'\0';
+  SetConsoleCtrlHandler(consoleEnd, FALSE);
+  replace = {};
+}
