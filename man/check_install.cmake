@@ -1,12 +1,14 @@
-# Installs the build into a scratch prefix and checks what a user gets: the
-# program in bin/, running, and its manual pages where man finds them.
+# Installs the build into a scratch prefix as the README says, stripped, and
+# checks what a user gets: the program in bin/, running, its manual pages where
+# man finds them, the license beside the READMEs.
 file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}" --strip
                 RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(installed bin/wavwiden share/man/man1/wavwiden.1 share/man/ja/man1/wavwiden.1)
+foreach(installed bin/wavwiden share/man/man1/wavwiden.1 share/man/ja/man1/wavwiden.1
+                  share/doc/wavwiden/LICENSE share/doc/wavwiden/README.md)
   if(NOT EXISTS "${PREFIX}/${installed}")
     message(FATAL_ERROR "${installed} is not installed")
   endif()
