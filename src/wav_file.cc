@@ -6,6 +6,9 @@
 #ifdef _WIN32
 
 #include <aclapi.h>
+
+#include <string>
+#include <vector>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -28,7 +31,35 @@ int handleIdGet(HANDLE handle, WavFileId &id) {
 
 }  // namespace
 
+namespace {
+
+// Each argument from wavArgsNarrow beside the wide name it came from.
+struct WideArg {
+  std::string narrow;
+  std::wstring wide;
+};
+std::vector<WideArg> gArgs;
+std::vector<char *> gArgv;
+
+}  // namespace
+
+char **wavArgsNarrow(int argc, wchar_t **wide) {
+  gArgs.resize(static_cast<std::size_t>(argc));
+  for (int i = 0; i < argc; ++i) {
+    WideArg &arg = gArgs[static_cast<std::size_t>(i)];
+    arg.wide = wide[i];
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    arg.narrow.assign(size > 1 ? static_cast<std::size_t>(size) - 1 : 0, '\0');
+    if (size > 1) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.narrow.data(), size, nullptr, nullptr);
+  }
+  for (WideArg &arg : gArgs) gArgv.push_back(arg.narrow.data());
+  gArgv.push_back(nullptr);
+  return gArgv.data();
+}
+
 std::wstring wavPathWide(const char *path) {
+  for (const WideArg &arg : gArgs)
+    if (arg.narrow.data() == path) return arg.wide;
   const int size = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
   std::wstring wide(size > 1 ? static_cast<std::size_t>(size) - 1 : 0, L'\0');
   if (size > 1) MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), size);

@@ -11,8 +11,16 @@
 #endif
 
 #ifdef _WIN32
-// The file name path stands for, as Windows names files: every file is
-// opened by this name.
+// The command line's arguments as the program takes them: each wide one in
+// the ANSI code page, as the C runtime would give it and as the program
+// prints it ("?" for what the code page cannot show). A file named by one of
+// them is still opened by the wide name it came from. They live as long as
+// the process.
+char **wavArgsNarrow(int argc, wchar_t **wide);
+
+// The file name path stands for, as Windows names files: the wide name of an
+// argument from wavArgsNarrow, else path read in the ANSI code page. Every
+// file is opened by this name.
 std::wstring wavPathWide(const char *path);
 #endif
 

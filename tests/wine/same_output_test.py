@@ -23,7 +23,9 @@ def timed(size, bytes_per_sec):
                 chunk(b"data", ramp(size, 5)))
 
 
-# (name, input bytes, arguments after the input path)
+# (name, input bytes, arguments after the input path[, the input's name and
+# how the Windows build, under code page 932, prints it: "?" for what the
+# code page cannot show, the code page's nearest for the rest])
 CASES = [
     ("example default delay", None, ["out.wav"]),
     ("example 50 ms", None, ["out.wav", "0.05"]),
@@ -54,11 +56,17 @@ CASES = [
     ("short file", b"RIFF\x04", ["out.wav"]),
     ("output folder missing", mono(ramp(8)), ["missing/out.wav"]),
     ("usage", mono(ramp(8)), []),
+    ("Korean name", mono(ramp(40)), ["out.wav"], "한국어.wav", "???.wav"),
+    ("emoji name", mono(ramp(40)), ["out.wav"], "\U0001F600.wav", "??.wav"),
+    ("yen sign in the name", mono(ramp(40)), ["out.wav"], "a\u00a5b.wav", "a\\b.wav"),
+    ("accent in the name", mono(ramp(40)), ["out.wav"], "caf\u00e9.wav", "cafe.wav"),
 ]
 
 
 def run(command, folder):
-    result = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
+    # Wine takes its ANSI code page, 932 here, from the locale.
+    env = dict(os.environ, LC_ALL="ja_JP.UTF-8")
+    result = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, env=env,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     files = {}
     for name in sorted(os.listdir(folder)):
@@ -76,18 +84,20 @@ class SameAsLinux(unittest.TestCase):
     maxDiff = None
 
     def test_both_builds_agree(self):
-        for name, source, args in CASES:
+        for name, source, args, *named in CASES:
+            in_name, shown = named or ("in.wav", "in.wav")
             with self.subTest(name), tempfile.TemporaryDirectory() as linux, \
                     tempfile.TemporaryDirectory() as windows:
                 for folder in (linux, windows):
                     if source is None:
-                        shutil.copyfile(EXAMPLE, os.path.join(folder, "in.wav"))
+                        shutil.copyfile(EXAMPLE, os.path.join(folder, in_name))
                     else:
-                        with open(os.path.join(folder, "in.wav"), "wb") as f:
+                        with open(os.path.join(folder, in_name), "wb") as f:
                             f.write(source)
-                status, out, err, files = run([LINUX_BIN, "in.wav"] + args, linux)
+                status, out, err, files = run([LINUX_BIN, in_name] + args, linux)
+                out = out.replace(os.fsencode(in_name), shown.encode("cp932"))
                 expected = (status, crlf(out), crlf(err), files)
-                self.assertEqual(run(WRAPPER + [BIN, "in.wav"] + args, windows), expected)
+                self.assertEqual(run(WRAPPER + [BIN, in_name] + args, windows), expected)
 
 
 if __name__ == "__main__":
