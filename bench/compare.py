@@ -12,7 +12,9 @@ order that rotates from round to round:
 With --pipe the source reaches both through a named pipe that serves it to
 each opening, twice: cat reads it twice into the output (cat pipe pipe >
 out.wav) and wavwiden reads it twice as it always does, holding its samples
-in memory. Each command's output is removed before it runs. The table gives the median
+in memory. With --in-place wavwiden also converts a copy of the source into
+itself ("in place"), the copy made before the timing starts. Each command's
+output is removed before it runs. The table gives the median
 wall time, the median over rounds of the ratio to cat and of the ratio to
 wavwiden in the same round (so that load from other processes cancels out),
 and the peak resident memory from /usr/bin/time -v.
@@ -24,7 +26,7 @@ script writes and frees five times the source in memory of its own, and every
 command starts with the same amount of recently used free memory; --cold
 leaves that out.
 
-    bench/compare.py build/wavwiden [--runs 5] [--dir /dev/shm/wavwiden-bench] [--cold] [--pipe]
+    bench/compare.py build/wavwiden [--runs 5] [--dir /dev/shm/wavwiden-bench] [--cold] [--pipe | --in-place]
 """
 import argparse
 import ctypes
@@ -65,22 +67,25 @@ def source_write(path, size, bits):
     os.replace(path + ".part", path)
 
 
-def commands(binary, src, out, bits, pipe):
-    """(name, argv, stdout path or None) for each tool that is installed; with
-    a pipe, cat and wavwiden reading it."""
+def commands(binary, src, out, bits, pipe, in_place):
+    """(name, argv, stdout path or None, the file it writes) for each tool
+    that is installed; with a pipe, cat and wavwiden reading it; in place,
+    cat, wavwiden and wavwiden converting out, a copy of src, into itself."""
     if pipe:
-        return [("cat", ["cat", pipe, pipe], out), ("wavwiden", [binary, pipe, out], None)]
+        return [("cat", ["cat", pipe, pipe], out, out), ("wavwiden", [binary, pipe, out], None, out)]
     found = [
-        ("cat", ["cat", src, src], out),
-        ("wavwiden", [binary, src, out], None),
+        ("cat", ["cat", src, src], out, out),
+        ("wavwiden", [binary, src, out], None, out),
     ]
+    if in_place:
+        return found + [("in place", [binary, out, out], None, out)]
     if shutil.which("ffmpeg"):
         codec = "pcm_u8" if bits == 8 else "pcm_s16le"
         found.append(("ffmpeg", ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", src,
                                  "-af", "pan=stereo|c0=c0|c1=c0,adelay=0|30", "-c:a", codec, out],
-                      None))
+                      None, out))
     if shutil.which("sox"):
-        found.append(("sox", ["sox", src, out, "remix", "1", "1", "delay", "0", "0.03"], None))
+        found.append(("sox", ["sox", src, out, "remix", "1", "1", "delay", "0", "0.03"], None, out))
     return found
 
 
@@ -163,6 +168,8 @@ def main():
                         help="do not prime the memory before each command")
     parser.add_argument("--pipe", action="store_true",
                         help="serve each source twice through a named pipe (cat and wavwiden)")
+    parser.add_argument("--in-place", action="store_true",
+                        help="also time wavwiden converting a copy of the source into itself")
     parser.add_argument("--sizes", type=int, nargs="*",
                         help="only these sources, as 1-based indexes into the list")
     args = parser.parse_args()
@@ -180,21 +187,23 @@ def main():
         if pipe and not os.path.exists(pipe):
             os.mkfifo(pipe)
         serve = (lambda: pipe_serve(pipe, src)) if pipe else None
-        tools = commands(binary, src, out, bits, pipe)
-        walls = {name: [] for name, _, _ in tools}
-        peaks = {name: 0 for name, _, _ in tools}
+        tools = commands(binary, src, out, bits, pipe, args.in_place)
+        walls = {name: [] for name, _, _, _ in tools}
+        peaks = {name: 0 for name, _, _, _ in tools}
         for r in range(args.runs):
             for k in range(len(tools)):
-                name, argv, stdout_path = tools[(r + k) % len(tools)]
-                if os.path.exists(out):
-                    os.remove(out)
+                name, argv, stdout_path, written = tools[(r + k) % len(tools)]
+                if os.path.exists(written):
+                    os.remove(written)
+                if name == "in place":
+                    shutil.copyfile(src, written)
                 if not args.cold:
                     prime(5 * size)
-                wall, rss = run(argv, stdout_path, out, report, serve)
+                wall, rss = run(argv, stdout_path, written, report, serve)
                 print(f"{label} {name} {wall:.2f} s", file=sys.stderr)
                 walls[name].append(wall)
                 peaks[name] = max(peaks[name], rss)
-        for name, _, _ in tools:
+        for name, _, _, _ in tools:
             to_cat = statistics.median(w / c for w, c in zip(walls[name], walls["cat"]))
             to_us = statistics.median(w / c for w, c in zip(walls[name], walls["wavwiden"]))
             rows.append((label, size, name, statistics.median(walls[name]), to_cat, to_us,
@@ -203,6 +212,8 @@ def main():
 
     memory = "without priming the memory" if args.cold else "memory primed before each command"
     source = "through a named pipe served twice" if args.pipe else "from a regular file"
+    if args.in_place:
+        source += ", also converted into itself"
     print(f"Medians of {args.runs} alternating rounds, whole process, files on {args.dir}, "
           f"source {source}, {memory}.")
     print()
