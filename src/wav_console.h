@@ -33,7 +33,8 @@ struct ConsoleBuffer {
 
 // Adds one formatted output to the buffer piece by piece, first writing out
 // what is collected whenever the next piece would not fit.
-void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text, std::size_t size);
+void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text,
+                       std::size_t size);
 
 // Writes out what the buffer holds.
 void wavConsoleFlush(ConsoleBuffer &buffer, std::FILE *sink);
