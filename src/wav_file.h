@@ -1,16 +1,17 @@
-// Files as the program needs them on every platform: 64-bit positions, so
-// that no offset in a file of 2 GiB or more wraps, reads at a position, and
-// which file an open stream or a path is.
+// Files as the program needs them on every platform: opened by the names
+// the command line gave, 64-bit positions, so that no offset in a file of
+// 2 GiB or more wraps, reads at a position, which file an open stream or a
+// path is, and what converting a file into itself needs of open files: their
+// attributes, room on the disk, a copy, a sync.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#ifdef _WIN32
-#include <string>
-#endif
 
 #ifdef _WIN32
+#include <string>
+
 // The command line's arguments as the program takes them: each wide one in
 // the ANSI code page, as the C runtime would give it and as the program
 // prints it ("?" for what the code page cannot show). A file named by one of
