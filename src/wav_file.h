@@ -1,8 +1,8 @@
-// Files as the program needs them on every platform: opened by the names
-// the command line gave, 64-bit positions, so that no offset in a file of
-// 2 GiB or more wraps, reads at a position, which file an open stream or a
-// path is, and what converting a file into itself needs of open files: their
-// attributes, room on the disk, a copy, a sync.
+// Files as the program needs them on every platform, once they are open:
+// 64-bit positions, so that no offset in a file of 2 GiB or more wraps, reads
+// at a position, which file an open stream is, and what converting a file
+// into itself needs of open files: their attributes, room on the disk, a
+// copy, a sync. Opening a name is the entry unit's (wav_entry.h).
 #pragma once
 
 #include <cstddef>
@@ -23,10 +23,9 @@ char **wavArgsNarrow(int argc, wchar_t **wide);
 // argument from wavArgsNarrow, else path read in the ANSI code page. Every
 // file is opened by this name.
 std::wstring wavPathWide(const char *path);
+#else
+struct stat;
 #endif
-
-// Opens path for reading; null where it does not open.
-std::FILE *wavFileOpen(const char *path);
 
 // Moves to an absolute position; returns 0 or -1.
 int wavFileSeek(std::FILE *file, std::int64_t position);
@@ -34,14 +33,16 @@ int wavFileSeek(std::FILE *file, std::int64_t position);
 // The stream's position, or -1 where it has none (a pipe).
 std::int64_t wavFileTell(std::FILE *file);
 
-// Which regular file a stream reads: its device and its number there (the
-// volume and the file index on Windows), and its size and modification time
-// (in the platform's own unit) at the time.
+// Which file a stream reads: its device and its number there (the volume and
+// the file index on Windows), and its size, modification time and change
+// time (in the platform's own unit) at the time. Any write, and any change of
+// its attributes, moves the change time, which no program can set back.
 struct WavFileId {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
   std::int64_t size = -1;
   std::int64_t modified = 0;
+  std::int64_t changed = 0;
 };
 
 // The identity of the regular file open as file, or as the descriptor fd; 0,
@@ -49,24 +50,25 @@ struct WavFileId {
 int wavFileIdGet(std::FILE *file, WavFileId &id);
 int wavDescriptorIdGet(int fd, WavFileId &id);
 
-// The identity of the regular file at path, links followed; 0, or -1.
-int wavPathIdGet(const char *path, WavFileId &id);
+#ifndef _WIN32
+// The identity st gives, of a file of any kind.
+WavFileId wavStatId(const struct stat &st);
+#endif
 
 // Whether two identities name the same file, whatever its size.
-bool wavFileIdSame(const WavFileId &a, const WavFileId &b);
+inline bool wavFileIdSame(const WavFileId &a, const WavFileId &b) {
+  return a.device == b.device && a.index == b.index;
+}
 
-// Whether two identities name the same file, of the same size and
-// modification time. A rewrite within the file system's time resolution that
-// keeps the size goes unseen.
-bool wavFileIdUnchanged(const WavFileId &a, const WavFileId &b);
+// Whether two identities name the same file, of the same size, modification
+// time and change time: untouched in between.
+inline bool wavFileIdUnchanged(const WavFileId &a, const WavFileId &b) {
+  return wavFileIdSame(a, b) && a.size == b.size && a.modified == b.modified &&
+         a.changed == b.changed;
+}
 
-// Opens path for reading when it is still the file id names, unchanged, and
-// tells the system it will be read from start to end; null otherwise.
-std::FILE *wavFileReopen(const char *path, const WavFileId &id);
-
-// Opens path for writing, creating the file where there is none, without
-// truncating it; null where it cannot be opened.
-std::FILE *wavFileCreate(const char *path);
+// Tells the system that the file will be read from start to end.
+void wavFileReadAhead(std::FILE *file);
 
 // Truncates the file open for writing to nothing; 0 or -1.
 int wavFileTruncate(std::FILE *file);
@@ -75,7 +77,8 @@ int wavFileTruncate(std::FILE *file);
 // its owner where the process may give it, its group likewise, its access
 // list (none where it has none, whatever the folder hands down), and its
 // mode, with the set-id bits only where both owner and group were given.
-// 0, or -1 where the access list or the mode could not be given.
+// What the file system cannot hold is left out. 0, or -1 where the access
+// list or the mode could not be given.
 int wavDescriptorAttributesCopy(int from, int to);
 
 // Room on the disk for size bytes in the file open as fd for writing, which
@@ -88,8 +91,8 @@ int wavDescriptorReserve(int fd, std::int64_t size);
 // disk. 0 or -1.
 int wavDescriptorCopy(int from, int to);
 
-// Has the system write what it holds of the file open as fd to the disk; 0
-// or -1.
+// Has the system write what it holds of the file open as fd to the disk; 0,
+// also where the file system cannot (EINVAL), or -1.
 int wavDescriptorSync(int fd);
 
 // A stream that writes into the file open as fd, through a duplicate of the

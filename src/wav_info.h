@@ -4,14 +4,15 @@
 #include <cstdint>
 
 #include "wav_buffer.h"
+#include "wav_entry.h"
 #include "wav_file.h"
 
 // Where the samples of a regular file were left: they are read again, window
 // by window, as the result is written.
 struct WavSamplesAt {
-  const char *path = nullptr;  // the file as the command line names it
-  WavFileId id;                // which file that was when it was read
-  std::int64_t start = -1;     // position of the first sample byte, or -1
+  const WavEntry *entry = nullptr;  // the name it is read by, or null
+  WavFileId id;                     // which file that was when it was read
+  std::int64_t start = -1;          // position of the first sample byte, or -1
 };
 
 // One PCM stream: its format numbers and its sample bytes, in memory or in

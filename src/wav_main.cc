@@ -7,6 +7,7 @@
 
 #include "wav_console.h"
 #include "wav_decimal.h"
+#include "wav_entry.h"
 #include "wav_read.h"
 #include "wav_replace.h"
 #include "wav_samples.h"
@@ -25,14 +26,8 @@ constexpr std::uint32_t kMaxSourceSize = 0x7FFFFFFFu - 18u;
 bool sameStream(const WavInfo &stereo, const WavInfo &mono) {
   return std::uint64_t{mono.dataSize} * 2 == stereo.dataSize &&
          mono.bitsPerSample == stereo.bitsPerSample && mono.sampleRate == stereo.sampleRate &&
-         mono.channels == 1 && (mono.data == nullptr) == (stereo.file.path != nullptr) &&
+         mono.channels == 1 && (mono.data == nullptr) == (stereo.file.entry != nullptr) &&
          (mono.data || wavFileIdUnchanged(mono.file.id, stereo.file.id));
-}
-
-// Whether path names the file id names, under whatever name or link.
-bool fileSame(const char *path, const WavFileId &id) {
-  WavFileId other;
-  return wavPathIdGet(path, other) == 0 && wavFileIdSame(other, id);
 }
 
 // The window the result is made in and, for a source to be overwritten from
@@ -47,7 +42,8 @@ int buffersAlloc(StereoJob &job, std::uint32_t heldSize, WavBuffer &held) {
   return -1;
 }
 
-int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
+int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &output,
+            WavReplace &replace) {
   job.delay = 0.03f;
   if (argc > 3) job.delay = wavDecimalParse(argv[3]);
   if (argc < 3) {
@@ -56,8 +52,11 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
   }
   const char *inPath = argv[1];
   const char *outPath = argv[2];
+  // Each name is looked at once, now; every file is then opened through
+  // what was seen, so that no rename meanwhile can aim the run elsewhere.
+  const bool oneName = wavEntriesLook(inPath, outPath, source, output);
 
-  if (wavRead(inPath, job.out) != 0) return -1;
+  if (wavRead(source, job.out) != 0) return -1;
   if (job.out.channels != 1) {
     wavErrPrint("%s", kTextNotMono.sjis);
     return -1;
@@ -66,11 +65,14 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
     wavErrPrint("%s", kTextTooLarge.sjis);
     return -1;
   }
-  // A regular file converted into itself is replaced by a new file made in
-  // its folder; where none can be made there, it is overwritten, its samples
-  // loaded into memory as a pipe's are read there.
-  const bool inPlace = job.out.file.path && fileSame(outPath, job.out.file.id);
-  if (inPlace && wavReplaceCreate(outPath, job.out.file.id, replace) != 0) return -1;
+  // A regular file converted into itself, by its own name or by another
+  // that held it at the start, is replaced by a new file made in its folder;
+  // where none can be made there, it is overwritten, its samples loaded into
+  // memory as a pipe's are read there.
+  const bool inPlace =
+      job.out.file.entry && (oneName || (output.seen == WavSeen::kFile &&
+                                         wavFileIdSame(output.id, job.out.file.id)));
+  if (inPlace && wavReplaceCreate(output, job.out.file.id, replace) != 0) return -1;
   const std::uint32_t sourceSize = job.out.dataSize;
   job.out.dataSize *= 2;
   job.out.channels = 2;
@@ -79,7 +81,7 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
   WavBuffer held;
   if (buffersAlloc(job, replace.overwrite ? sourceSize : 0, held) != 0) return -1;
 
-  if (wavRead(inPath, job.in) != 0) return -1;
+  if (wavRead(source, job.in) != 0) return -1;
   if (!sameStream(job.out, job.in)) {
     wavErrPrint("%s", kTextInputChanged.sjis);
     return -1;
@@ -87,7 +89,7 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
   if (replace.overwrite && wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
   std::FILE *into = nullptr;
   if (inPlace && !(into = wavReplaceTake(replace, kWavHeaderSize + job.out.dataSize))) return -1;
-  if (wavWrite(outPath, job, into) != 0) return -1;
+  if (wavWrite(output, job, into) != 0) return -1;
   if (inPlace && wavReplaceCommit(replace) != 0) return -1;
   wavOutPrint(kTextConverted.sjis, inPath, outPath);
   return 0;
@@ -95,9 +97,10 @@ int convert(int argc, char **argv, StereoJob &job, WavReplace &replace) {
 
 }  // namespace
 
-// The job's buffers go with it on every way out, and a new file that did not
-// replace the source is removed; the collected standard output is written
-// out on every way out too.
+// The job's buffers go with it on every way out, a new file that did not
+// replace the source is removed where nothing was traded, and what the looks
+// opened is closed; the collected standard output is written out on every
+// way out too.
 int wavMain(int argc, char **argv) {
   wavConsoleStart();
 #ifdef SIGXFSZ
@@ -106,9 +109,13 @@ int wavMain(int argc, char **argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
   StereoJob job;
+  WavEntry source;
+  WavEntry output;
   WavReplace replace;
-  const int status = convert(argc, argv, job, replace);
+  const int status = convert(argc, argv, job, source, output, replace);
   wavReplaceDiscard(replace);
+  wavEntryClose(source);
+  wavEntryClose(output);
   wavOutFlush();
   return status;
 }

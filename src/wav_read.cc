@@ -2,6 +2,7 @@
 
 #include "wav_bytes.h"
 #include "wav_console.h"
+#include "wav_entry.h"
 #include "wav_file.h"
 #include "wav_samples.h"
 #include "wav_text.h"
@@ -101,16 +102,20 @@ int wavFmtRead(std::FILE *file, WavFmt &fmt) {
   return 0;
 }
 
-int wavRead(const char *path, WavInfo &info) {
+int wavRead(const WavEntry &source, WavInfo &info) {
   info.data.reset();
   info.file = {};
-  std::FILE *file = wavFileOpen(path);
+  bool other = false;
+  std::FILE *file = wavEntryReadOpen(source, other);
   if (!file) {
-    wavErrPrint(kTextInputOpenFailed.sjis, path);
+    if (other)
+      wavErrPrint("%s", kTextInputChanged.sjis);
+    else
+      wavErrPrint(kTextInputOpenFailed.sjis, source.path);
     return -1;
   }
-  if (wavFileIdGet(file, info.file.id) == 0) info.file.path = path;
-  wavOutPrint(kTextFileName.sjis, path);
+  if (wavFileIdGet(file, info.file.id) == 0) info.file.entry = &source;
+  wavOutPrint(kTextFileName.sjis, source.path);
 
   std::uint8_t riff[kRiffHeaderSize];
   if (std::fread(riff, sizeof riff, 1, file) != 1) {

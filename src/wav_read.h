@@ -27,8 +27,9 @@ struct WavFmt {
 // cut short by the end of the file fails without a message.
 int wavFmtRead(std::FILE *file, WavFmt &fmt);
 
-// Reads the file at path into info and prints the report of the file. The
-// samples of its last "data" chunk are left in a regular file, where info
-// notes them (info.file), and held in info.data from anything else (a pipe).
-// Returns 0 or -1 after printing why.
-int wavRead(const char *path, WavInfo &info);
+// Reads the file source names into info and prints the report of the file:
+// the file the name held when it was looked at, else the run fails as the
+// input changed. The samples of its last "data" chunk are left in a regular
+// file, where info notes them (info.file), and held in info.data from
+// anything else (a pipe). Returns 0 or -1 after printing why.
+int wavRead(const WavEntry &source, WavInfo &info);

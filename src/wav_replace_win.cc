@@ -56,11 +56,12 @@ std::wstring hiddenName() {
 // The target open for writing, checked to be the source, unchanged; -1 after
 // printing why.
 int targetWriteOpen(const WavReplace &replace) {
-  const std::wstring path = replace.targetPath.empty() ? wavPathWide(replace.path) : replace.targetPath;
+  const std::wstring path =
+      replace.targetPath.empty() ? wavPathWide(replace.entry->path) : replace.targetPath;
   const int fd = descriptorOpen(path, GENERIC_WRITE, OPEN_EXISTING);
   if (sourceIs(fd, replace.source)) return fd;
   if (fd < 0)
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
   else
     wavErrPrint("%s", kTextInputChanged.sjis);
   if (fd >= 0) _close(fd);
@@ -69,8 +70,9 @@ int targetWriteOpen(const WavReplace &replace) {
 
 }  // namespace
 
-int wavReplaceCreate(const char *path, const WavFileId &source, WavReplace &replace) {
-  replace.path = path;
+int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace &replace) {
+  const char *path = entry.path;
+  replace.entry = &entry;
   replace.source = source;
   replace.target = descriptorOpen(wavPathWide(path), READ_CONTROL | FILE_READ_ATTRIBUTES, OPEN_EXISTING);
   WavFileId id;
@@ -119,12 +121,12 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
     const int probe = descriptorOpen(replace.targetPath, GENERIC_WRITE, OPEN_EXISTING);
     if (probe >= 0) _close(probe);
     if (probe < 0) {
-      wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+      wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
       return nullptr;
     }
   }
   std::FILE *file = wavDescriptorStream(replace.file);
-  if (!file) wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+  if (!file) wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
   return file;
 }
 
@@ -153,7 +155,7 @@ int wavReplaceCommit(WavReplace &replace) {
   }
   const DWORD error = GetLastError();
   if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.path);
+    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
     return -1;
   }
   // The target may not be replaced, only written: the result is copied over it.

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "wav_console.h"
+#include "wav_entry.h"
 #include "wav_file.h"
 #include "wav_text.h"
 
@@ -45,12 +46,23 @@ int wavSamplesLoad(WavInfo &info, WavBuffer buffer) {
   return result;
 }
 
+// A source that cannot be opened again for want of a descriptor, say, gets
+// the message of any source that cannot be opened.
 int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader) {
   reader = {&info, nullptr};
   if (info.data) return 0;
-  reader.file = wavFileReopen(info.file.path, info.file.id);
-  if (reader.file) return 0;
-  wavErrPrint("%s", kTextInputChanged.sjis);
+  bool other = false;
+  reader.file = wavEntryReadOpen(*info.file.entry, other);
+  WavFileId now;
+  if (reader.file && wavFileIdGet(reader.file, now) == 0 && wavFileIdUnchanged(now, info.file.id)) {
+    wavFileReadAhead(reader.file);
+    return 0;
+  }
+  if (reader.file || other)
+    wavErrPrint("%s", kTextInputChanged.sjis);
+  else
+    wavErrPrint(kTextInputOpenFailed.sjis, info.file.entry->path);
+  wavSamplesClose(reader);
   return -1;
 }
 

@@ -30,8 +30,8 @@ struct WavSamplesReader {
 };
 
 // Opens info's samples: nothing to do for memory; for a file, opens it again
-// if it is still the same file, of the same size and modification time. Returns 0, or -1 after
-// printing that the input changed.
+// by its name if that still holds the same file, untouched. Returns 0, or -1
+// after printing that the input changed or cannot be opened.
 int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader);
 
 // Points bytes at size bytes of samples from offset on: into memory where

@@ -5,6 +5,7 @@
 
 #include "wav_bytes.h"
 #include "wav_console.h"
+#include "wav_entry.h"
 #include "wav_file.h"
 #include "wav_stereo.h"
 #include "wav_text.h"
@@ -79,27 +80,18 @@ int windowsWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
   return bytesWrite(file, silence, job.out.dataSize - 2 * frames * sizeof(Sample));
 }
 
-// The file the result goes to, created at path. It is opened without
-// truncation and looked at first: the source, which it was not when the
-// driver looked, is left alone, and so is the file standard output writes to,
+// The file the result goes to: the one the output's name held when the run
+// started, or a new one where it held none. It is opened without truncation
+// and looked at first: the file standard output writes to is left alone,
 // where the report would land amid the samples. A regular file is then
 // truncated through the stream, a device or a pipe is left as it is.
-std::FILE *outputOpen(const char *path, const WavInfo &source) {
-  std::FILE *file = wavFileCreate(path);
-  if (!file) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, path);
-    return nullptr;
-  }
+std::FILE *outputOpen(const WavEntry &output) {
+  std::FILE *file = wavEntryWriteOpen(output);
   WavFileId id;
-  if (wavFileIdGet(file, id) != 0) return file;
-  if (source.file.path && wavFileIdSame(id, source.file.id)) {
-    wavErrPrint("%s", kTextInputChanged.sjis);
-  } else if (wavConsoleOutIs(id) || wavFileTruncate(file) != 0) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, path);
-  } else {
+  if (file && (wavFileIdGet(file, id) != 0 || (!wavConsoleOutIs(id) && wavFileTruncate(file) == 0)))
     return file;
-  }
-  std::fclose(file);
+  wavErrPrint(kTextOutputOpenFailed.sjis, output.path);
+  if (file) std::fclose(file);
   return nullptr;
 }
 
@@ -168,12 +160,12 @@ int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples,
 
 // The source's samples are opened first, so that a source changed since it
 // was read leaves no output behind.
-int wavWrite(const char *path, StereoJob &job, std::FILE *into) {
+int wavWrite(const WavEntry &output, StereoJob &job, std::FILE *into) {
   WavSamplesReader samples;
   std::FILE *file = nullptr;
   int result = -1;
-  if (wavSamplesOpen(job.in, samples) == 0 && (file = into ? into : outputOpen(path, job.in)))
-    result = wavOutputWrite(file, path, samples, job);
+  if (wavSamplesOpen(job.in, samples) == 0 && (file = into ? into : outputOpen(output)))
+    result = wavOutputWrite(file, output.path, samples, job);
   else if (into)
     std::fclose(into);
   wavSamplesClose(samples);

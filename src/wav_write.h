@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "wav_entry.h"
 #include "wav_info.h"
 #include "wav_samples.h"
 
@@ -32,7 +33,7 @@ int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job);
 int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job);
 
 // Writes the stereo result of job into into, the new file made for
-// converting a file into itself, or, where into is null, into the file path
-// created afresh. into is closed in every case. Returns 0 or -1 after
-// printing why.
-int wavWrite(const char *path, StereoJob &job, std::FILE *into);
+// converting a file into itself, or, where into is null, into the file the
+// output's name held when it was looked at, or a new one where it held none.
+// into is closed in every case. Returns 0 or -1 after printing why.
+int wavWrite(const WavEntry &output, StereoJob &job, std::FILE *into);

@@ -41,11 +41,14 @@ int readBytes(const std::string &bytes, WavInfo &info) {
   std::FILE *file = std::fopen(path.c_str(), "wb");
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
-  int result = wavRead(path.c_str(), info);
+  WavEntry source;
+  wavEntryLook(path.c_str(), source);
+  int result = wavRead(source, info);
   if (result == 0) {
     EXPECT_EQ(info.data, nullptr);
     result = wavSamplesLoad(info, wavBufferAlloc(info.dataSize));
   }
+  wavEntryClose(source);
   std::remove(path.c_str());
   return result;
 }

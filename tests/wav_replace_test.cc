@@ -54,7 +54,9 @@ Folder folderMake(const char *name) {
   folder.source = folder.path / "in.wav";
   fileWrite(folder.source, "source");
   fileWrite(folder.path / "other.wav", "other");
-  wavPathIdGet(folder.source.c_str(), folder.id);
+  struct stat st;
+  stat(folder.source.c_str(), &st);
+  folder.id = wavStatId(st);
   return folder;
 }
 
@@ -68,9 +70,11 @@ TEST(WavReplaceCommit, TargetNameTakenOverBeforeTheCommitLeavesEveryFileAsItWas)
       SCOPED_TRACE(testing::Message() << (unnamed ? "unnamed" : "hidden name") << ", "
                                       << (byLink ? "a link" : "a file renamed over it"));
       const Folder folder = folderMake("wav_replace_test_");
+      WavEntry target;
+      ASSERT_TRUE(wavEntryLook(folder.source.c_str(), target));
       WavReplace replace;
       replace.unnamed = unnamed;
-      ASSERT_EQ(wavReplaceCreate(folder.source.c_str(), folder.id, replace), 0);
+      ASSERT_EQ(wavReplaceCreate(target, folder.id, replace), 0);
       ASSERT_FALSE(replace.overwrite);
       std::FILE *file = wavReplaceTake(replace, 6);
       ASSERT_NE(file, nullptr);
@@ -87,6 +91,7 @@ TEST(WavReplaceCommit, TargetNameTakenOverBeforeTheCommitLeavesEveryFileAsItWas)
       EXPECT_EQ(wavReplaceCommit(replace), -1);
       EXPECT_EQ(testing::internal::GetCapturedStderr(), kTextInputChanged.sjis);
       wavReplaceDiscard(replace);
+      wavEntryClose(target);
       const std::map<std::string, std::string> after = {
           {"in.wav", byLink ? "-> other.wav" : "newer"}, {"other.wav", "other"}};
       EXPECT_EQ(folderRead(folder.path), after);
@@ -102,9 +107,11 @@ TEST(WavReplaceCreate, SignalWhileTheNewFileHasAHiddenNameRemovesIt) {
   const auto before = folderRead(folder.path);
   const pid_t child = fork();
   if (child == 0) {
+    WavEntry target;
+    wavEntryLook(folder.source.c_str(), target);
     WavReplace replace;
     replace.unnamed = false;
-    if (wavReplaceCreate(folder.source.c_str(), folder.id, replace) == 0 && !replace.hidden.empty())
+    if (wavReplaceCreate(target, folder.id, replace) == 0 && !replace.hidden.empty())
       raise(SIGTERM);
     _exit(1);
   }

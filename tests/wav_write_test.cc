@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "wav_entry.h"
 #include "wav_read.h"
 #include "wav_stereo.h"
 #include "wav_text.h"
@@ -179,15 +180,17 @@ std::string tempPath(const char *name) {
 }
 
 // A mono file of source's samples, read back into job.in as the program
-// reads it: its samples left in the file.
+// reads it, by the name entry looks at: its samples left in the file.
 void sourceFileRead(const std::string &path, const std::vector<std::uint8_t> &source,
-                    StereoJob &job) {
+                    StereoJob &job, WavEntry &entry) {
   std::FILE *file = std::fopen(path.c_str(), "wb");
   ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
   std::fwrite(source.data(), 1, source.size(), file);
   std::fclose(file);
   job.in.data.reset();
-  ASSERT_EQ(wavRead(path.c_str(), job.in), 0);
+  wavEntryClose(entry);
+  ASSERT_TRUE(wavEntryLook(path.c_str(), entry));
+  ASSERT_EQ(wavRead(entry, job.in), 0);
   ASSERT_EQ(job.in.data, nullptr);
 }
 
@@ -196,6 +199,7 @@ void sourceFileRead(const std::string &path, const std::vector<std::uint8_t> &so
 // (256 Ki at 8 bits, 128 Ki at 16), around the source's length, negative.
 TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
   const std::string path = tempPath(".wav");
+  WavEntry entry;
   for (const std::uint16_t bits : {8, 16}) {
     const std::int64_t window = (std::int64_t{1} << 18) / (bits / 8);
     const std::int64_t n = 2 * window + window / 3;
@@ -209,7 +213,7 @@ TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
         SCOPED_TRACE(testing::Message() << bits << " bits, delay " << delay
                                         << (inFile ? ", in its file" : ", in memory"));
         StereoJob job = monoJob(source, bits, 1, static_cast<float>(delay));
-        if (inFile) sourceFileRead(path, source, job);
+        if (inFile) sourceFileRead(path, source, job, entry);
         std::vector<std::uint8_t> expected;
         const std::size_t width = bits / 8;
         for (std::int64_t i = 0; i < n; ++i) {
@@ -223,6 +227,7 @@ TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
       }
     }
   }
+  wavEntryClose(entry);
   std::remove(path.c_str());
 }
 
@@ -231,7 +236,8 @@ TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
 // result is written, the output holds the header and the one window
 // converted before; rewritten at the same size (its modification time moved)
 // while written, the whole result is written but the run fails. An output
-// path that has come to name the source is left alone.
+// name that held nothing when it was looked at and has come to hold the
+// source, through a link, is left alone.
 TEST(WavWrite, SourceChangedAfterItWasReadFailsWithOnlyWhatWasConverted) {
   const std::string inPath = tempPath(".wav");
   const std::string outPath = tempPath("-out.wav");
@@ -244,6 +250,7 @@ TEST(WavWrite, SourceChangedAfterItWasReadFailsWithOnlyWhatWasConverted) {
   }
   const std::string changed = kTextInputChanged.sjis;
   const std::string failed = changed + kTextDataWriteError.sjis;
+  const std::string refused = outPath + std::string(kTextOutputOpenFailed.sjis).substr(2);
   enum Change { kCutBefore, kCutWhileWritten, kRewrittenWhileWritten, kOutputIsSource };
   const struct {
     Change change;
@@ -253,14 +260,20 @@ TEST(WavWrite, SourceChangedAfterItWasReadFailsWithOnlyWhatWasConverted) {
       {kCutBefore, changed, 0},
       {kCutWhileWritten, failed, 2 << 18},  // one window: 256 Ki frames
       {kRewrittenWhileWritten, failed, whole.size()},
-      {kOutputIsSource, changed, 0},
+      {kOutputIsSource, refused, 0},
   };
+  WavEntry entry;
   for (const auto &c : cases) {
     SCOPED_TRACE(c.change);
     StereoJob job = monoJob(source, 8, 8000, 0.03f);
-    sourceFileRead(inPath, source, job);
+    sourceFileRead(inPath, source, job, entry);
     const std::vector<std::uint8_t> sourceFile = fileBytes(inPath);
     std::remove(outPath.c_str());
+    WavEntry output;
+    ASSERT_TRUE(wavEntryLook(outPath.c_str(), output));
+    if (c.change == kOutputIsSource) {
+      ASSERT_EQ(symlink(inPath.c_str(), outPath.c_str()), 0);
+    }
 
     WavSamplesReader samples;
     if (c.change == kCutWhileWritten || c.change == kRewrittenWhileWritten) {
@@ -277,10 +290,11 @@ TEST(WavWrite, SourceChangedAfterItWasReadFailsWithOnlyWhatWasConverted) {
       EXPECT_EQ(wavOutputWrite(std::fopen(outPath.c_str(), "wb"), "out.wav", samples, job), -1);
       wavSamplesClose(samples);
     } else {
-      EXPECT_EQ(wavWrite(c.change == kOutputIsSource ? inPath.c_str() : outPath.c_str(), job, nullptr),
-                -1);
+      EXPECT_EQ(wavWrite(output, job, nullptr), -1);
     }
+    wavEntryClose(output);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.messages);
+    if (c.change == kOutputIsSource) std::remove(outPath.c_str());
     const std::vector<std::uint8_t> written = fileBytes(outPath);
     ASSERT_EQ(written.size(), c.written == 0 ? 0 : 44 + c.written);
     if (c.written > 0) {
@@ -288,6 +302,7 @@ TEST(WavWrite, SourceChangedAfterItWasReadFailsWithOnlyWhatWasConverted) {
     }
     EXPECT_TRUE(fileBytes(inPath) == sourceFile || c.change != kOutputIsSource);
   }
+  wavEntryClose(entry);
   std::remove(inPath.c_str());
   std::remove(outPath.c_str());
 }

@@ -1,0 +1,63 @@
+// The names the command line gives, each looked at once, when the run
+// starts: followed to the folder entry it leads to, whose folder is opened
+// then, with what the entry held then. Every later open of the name goes
+// through that folder to that entry, follows no link that was not there at
+// the start, and takes only the file that was seen: whoever renames, links or
+// replaces files meanwhile cannot turn the program to another file.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "wav_file.h"
+
+// What the entry held when it was looked at.
+enum class WavSeen {
+  kNothing,  // no such name in its folder
+  kFile,     // a regular file
+  kOther,    // anything else: a device, a pipe, a folder
+};
+
+struct WavEntry {
+  const char *path = nullptr;  // the name as the command line gives it
+  bool looked = false;         // false where the name could not be looked at
+  WavSeen seen = WavSeen::kNothing;
+  WavFileId id;                // what it held: its device and number, whatever its kind
+#ifndef _WIN32
+  int folder = -1;             // the folder that holds the entry
+  bool folderRead = false;     // opened for reading, so that it can be synced
+  bool followed = false;       // one of the system's own links (/dev/stdout): opened following it
+  std::string name;            // the entry's name in its folder
+#endif
+};
+
+// Looks at path. Returns looked: false where it cannot be looked at (its
+// folder missing, a trailing slash, a loop of links).
+bool wavEntryLook(const char *path, WavEntry &entry);
+
+// Looks at the source's name and at the output's. Where the two are the same
+// name of the same folder, the output's look is the source's, and true is
+// returned: the run is then in place whatever that entry holds later. On
+// Windows only the files the names lead to are compared, by the driver.
+bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEntry &out);
+
+// Opens the entry's file for reading: the one it held when it was looked at.
+// Null where it does not open; other is then set where the name leads to
+// another file now, or to none. A name that could not be looked at is opened
+// as it stands.
+std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other);
+
+// Opens the entry's file for writing without truncating it: the one it held
+// when it was looked at, or a new one made where it held nothing (only if no
+// other has come since). Null where it cannot be had or the name leads
+// elsewhere now, or where the name could not be looked at.
+std::FILE *wavEntryWriteOpen(const WavEntry &entry);
+
+#ifndef _WIN32
+// The entry opened with flags through its folder, not following a link that
+// stands there now; a descriptor, or -1 with errno set.
+int wavEntryDescriptorOpen(const WavEntry &entry, int flags);
+#endif
+
+// Closes what the look opened.
+void wavEntryClose(WavEntry &entry);

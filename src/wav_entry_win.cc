@@ -1,0 +1,83 @@
+// Windows has no folder handles to open names through: each name is looked
+// at by its path, and what a later open finds there is compared with what
+// was seen. Two names are one file when they name one file index; the names
+// themselves are not compared.
+#include "wav_entry.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+namespace {
+
+// What the name leads to now; false where its folder cannot be reached.
+bool entryLook(const char *path, WavEntry &entry) {
+  entry.path = path;
+  // No access asked for: only the file's information is read.
+  HANDLE handle = CreateFileW(wavPathWide(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return false;
+  }
+  entry.seen = wavDescriptorIdGet(fd, entry.id) == 0 ? WavSeen::kFile : WavSeen::kOther;
+  _close(fd);
+  return true;
+}
+
+// Whether the open file is the one the entry held, where that was a file.
+bool seenIs(const WavEntry &entry, std::FILE *file) {
+  WavFileId id;
+  return entry.seen != WavSeen::kFile || (wavFileIdGet(file, id) == 0 && wavFileIdSame(id, entry.id));
+}
+
+}  // namespace
+
+bool wavEntryLook(const char *path, WavEntry &entry) {
+  entry.looked = entryLook(path, entry);
+  return entry.looked;
+}
+
+bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEntry &out) {
+  wavEntryLook(source, in);
+  wavEntryLook(output, out);
+  return false;
+}
+
+std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
+  other = false;
+  if (entry.looked && entry.seen == WavSeen::kNothing) return nullptr;
+  std::FILE *file = _wfopen(wavPathWide(entry.path).c_str(), L"rb");
+  if (!file || !entry.looked || seenIs(entry, file)) return file;
+  other = true;
+  std::fclose(file);
+  return nullptr;
+}
+
+// Shared for reading and writing, as the C runtime's fopen opens a file.
+std::FILE *wavEntryWriteOpen(const WavEntry &entry) {
+  if (!entry.looked) return nullptr;
+  HANDLE handle = CreateFileW(wavPathWide(entry.path).c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              entry.seen == WavSeen::kNothing ? CREATE_NEW : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE *file = _fdopen(fd, "wb");
+  if (!file) {
+    _close(fd);
+    return nullptr;
+  }
+  if (seenIs(entry, file)) return file;
+  std::fclose(file);
+  return nullptr;
+}
+
+void wavEntryClose(WavEntry &entry) { entry = {}; }
