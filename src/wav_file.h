@@ -36,7 +36,8 @@ std::int64_t wavFileTell(std::FILE *file);
 // Which file a stream reads: its device and its number there (the volume and
 // the file index on Windows), and its size, modification time and change
 // time (in the platform's own unit) at the time. Any write, and any change of
-// its attributes, moves the change time, which no program can set back.
+// its attributes, moves the change time, which no program can set back; but
+// it moves in steps of the system's clock tick, a few milliseconds.
 struct WavFileId {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
@@ -60,11 +61,11 @@ inline bool wavFileIdSame(const WavFileId &a, const WavFileId &b) {
   return a.device == b.device && a.index == b.index;
 }
 
-// Whether two identities name the same file, of the same size, modification
-// time and change time: untouched in between.
+// Whether two identities name the same file, of the same size and
+// modification time. A rewrite that keeps the size and puts the time back, or
+// comes within the file system's time resolution, goes unseen.
 inline bool wavFileIdUnchanged(const WavFileId &a, const WavFileId &b) {
-  return wavFileIdSame(a, b) && a.size == b.size && a.modified == b.modified &&
-         a.changed == b.changed;
+  return wavFileIdSame(a, b) && a.size == b.size && a.modified == b.modified;
 }
 
 // Tells the system that the file will be read from start to end.

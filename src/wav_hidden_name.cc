@@ -45,9 +45,9 @@ bool signalEnds(int signal) {
 }
 
 // While the new file has a name, every terminating signal that is not
-// ignored removes it first; afterwards the actions are as they were. Called
-// with the signals held back.
-void hiddenNote(WavReplace &replace, const std::string &name) {
+// ignored removes it first, where handled is set; afterwards the actions are
+// as they were. Called with the signals held back.
+void hiddenNote(WavReplace &replace, const std::string &name, bool handled) {
   struct stat st;
   fstat(replace.file, &st);
   replace.hidden = name;
@@ -55,6 +55,7 @@ void hiddenNote(WavReplace &replace, const std::string &name) {
   gHiddenDevice = st.st_dev;
   gHiddenIndex = st.st_ino;
   gHiddenName[name.copy(gHiddenName, sizeof gHiddenName - 1)] = '\0';
+  if (!handled) return;
   struct sigaction action = {};
   action.sa_handler = hiddenEnd;
   sigfillset(&action.sa_mask);
@@ -96,11 +97,11 @@ int wavHiddenMake(WavReplace &replace) {
     if (replace.file < 0) {
       replace.file =
           openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-      if (replace.file >= 0) hiddenNote(replace, name);
+      if (replace.file >= 0) hiddenNote(replace, name, true);
     } else if (linkat(AT_FDCWD, link.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
                (errno == ENOENT &&
                 linkat(replace.file, "", folder, name.c_str(), AT_EMPTY_PATH) == 0)) {
-      hiddenNote(replace, name);
+      hiddenNote(replace, name, false);
     }
     const int error = errno;
     wavSignalsRelease(old);

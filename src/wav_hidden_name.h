@@ -14,8 +14,10 @@ sigset_t wavSignalsHold();
 void wavSignalsRelease(const sigset_t &old);
 
 // Gives the new file a short hidden name in the folder: makes the file there
-// where there is none yet (replace.file < 0), else links it there. Returns 0,
-// or -1 with errno set.
+// where there is none yet (replace.file < 0), else links it there. A file
+// linked there is linked with the signals held back by the caller until the
+// name is given up, so no signal's action is changed for it. Returns 0, or
+// -1 with errno set.
 int wavHiddenMake(WavReplace &replace);
 
 // The new file keeps its hidden name no longer: the name is removed where

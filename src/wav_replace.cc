@@ -13,11 +13,14 @@
 
 namespace {
 
-// Whether the file open as fd is the source, untouched where that is asked.
+// Whether the file open as fd is the source; where untouched is asked, also
+// of the size, modification time and change time it had when it was first
+// read, so that a rewrite whose times were put back is seen too.
 bool sourceIs(int fd, const WavFileId &source, bool untouched) {
   WavFileId id;
   return fd >= 0 && wavDescriptorIdGet(fd, id) == 0 &&
-         (untouched ? wavFileIdUnchanged(id, source) : wavFileIdSame(id, source));
+         (untouched ? wavFileIdUnchanged(id, source) && id.changed == source.changed
+                    : wavFileIdSame(id, source));
 }
 
 // Whether name in the folder, not followed if it is a link, holds the
