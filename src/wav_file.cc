@@ -1,6 +1,8 @@
 #include "wav_file.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
+#include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -97,8 +99,16 @@ int wavDescriptorAttributesCopy(int from, int to) {
   return errno == EPERM && (now.st_mode & 07777) == mode ? 0 : -1;
 }
 
+// The file-size limit is asked first and the room is taken past the file's
+// end, so that where there is none the file is as it was. A file system that
+// cannot reserve room is written without.
 int wavDescriptorReserve(int fd, std::int64_t size) {
-  return posix_fallocate(fd, 0, size) == 0 && ftruncate(fd, size) == 0 ? 0 : -1;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size) > limit.rlim_cur)
+    return -1;
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP) return -1;
+  return ftruncate(fd, size) == 0 ? 0 : -1;
 }
 
 int wavDescriptorCopy(int from, int to) {

@@ -84,7 +84,7 @@ int wavDescriptorAttributesCopy(int from, int to);
 
 // Room on the disk for size bytes in the file open as fd for writing, which
 // then holds size bytes; 0, or -1 where there is none (a full disk, a
-// file-size limit) or it cannot be asked for.
+// file-size limit), the file then as it was.
 int wavDescriptorReserve(int fd, std::int64_t size);
 
 // Copies the whole of the file open as from over the file open as to for
