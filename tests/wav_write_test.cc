@@ -63,6 +63,27 @@ TEST(WavDelayFrames, ExactProductTruncatedTowardZeroAndSaturated) {
   }
 }
 
+// The frames that carry a delayed sample lie inside the source whatever the
+// delay: none where it is as long as the source or longer, either way.
+TEST(WavDelayedRange, ClampedToTheSource) {
+  const struct {
+    std::size_t frames;
+    std::int32_t delay;
+    std::size_t begin;
+    std::size_t end;
+  } cases[] = {
+      {10, 0, 0, 10},  {10, 3, 3, 10},  {10, -3, 0, 7},    {10, 9, 9, 10}, {10, 10, 10, 10},
+      {10, 11, 10, 10}, {10, kMax, 10, 10}, {10, -10, 0, 0}, {10, -11, 0, 0}, {10, kMin, 0, 0},
+      {0, 5, 0, 0},    {0, -5, 0, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.frames << " frames, delay " << c.delay);
+    const WavDelayedRange range = wavDelayedRange(c.frames, c.delay);
+    EXPECT_EQ(range.begin, c.begin);
+    EXPECT_EQ(range.end, c.end);
+  }
+}
+
 // A job over the given mono samples, held in memory.
 StereoJob monoJob(const std::vector<std::uint8_t> &source, std::uint16_t bits, std::uint32_t rate,
                   float delay) {

@@ -32,11 +32,12 @@ class Result:
         self.stderr = stderr
 
 
-def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None):
+def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None, groups=()):
     """Runs the program natively with both streams captured apart. memory_kib
-    runs it under `ulimit -v`; user runs it as that user id; started is
-    called with the process once it runs; file_size caps the files it
-    writes, in bytes, SIGXFSZ at its default action as a shell leaves it."""
+    runs it under `ulimit -v`; user runs it as that user id, in its own group
+    and groups; started is called with the process once it runs; file_size
+    caps the files it writes, in bytes, SIGXFSZ at its default action as a
+    shell leaves it."""
     command = [BIN] + list(args)
     limit, env = memory_cap(None if memory_kib is None else memory_kib << 10)
 
@@ -46,7 +47,7 @@ def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None)
         if file_size is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
 
-    ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
+    ids = {} if user is None else {"user": user, "group": user, "extra_groups": list(groups)}
     process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                preexec_fn=limits, **ids)
@@ -364,28 +365,46 @@ class Faults(WorkDir):
         # its place, it is overwritten. As root the folder and the file belong
         # to root, and the program runs as the user nobody. A folder whose
         # default access list names nobody hands nothing of it to the result.
+        # The result keeps the mode, less the set-id bits where its owner or
+        # group could not be carried over.
         failed = lambda _: err(WRITE_FAILED) + err(DATA_WRITE_ERROR)
         no_room = lambda _: err(WRITE_FAILED)
         refused = lambda path: err(OUT_OPEN, path)
         converted = lambda path: out(SUCCESS, path, path)
         long_name = "a" * 246 + ".wav"
+        result = stereo(self.data)
+        group = 54321  # a group nobody is in, but where made a member
         # (what, file name, folder mode, file mode, as nobody, a cap on the
-        # size of the files written, what follows both reports, the file after)
+        # size of the files written, what follows both reports, the file
+        # after; and where given: the file's owner, "nobody" or root, and
+        # group, the folder's group too, nobody made its member, the mode
+        # after)
         cases = [
             ("file size capped", "in.wav", 0o755, 0o644, False, 600, failed, self.source),
             ("250-byte name, size capped", long_name, 0o755, 0o644, False, 600, failed, self.source),
             ("file read-only", "in.wav", 0o755, 0o444, True, None, refused, self.source),
-            ("folder read-only", "in.wav", 0o555, 0o666, True, None, converted, stereo(self.data)),
+            ("file read-only, folder writable", "in.wav", 0o777, 0o444, True, None, refused,
+             self.source),
+            ("folder read-only", "in.wav", 0o555, 0o666, True, None, converted, result),
             ("folder read-only, size capped", "in.wav", 0o555, 0o666, True, 600, no_room, self.source),
-            ("folder sticky", "in.wav", 0o1777, 0o666, True, None, converted, stereo(self.data)),
-            ("default access list", "in.wav", 0o755, 0o640, False, None, converted, stereo(self.data)),
+            ("folder sticky", "in.wav", 0o1777, 0o666, True, None, converted, result),
+            ("default access list", "in.wav", 0o755, 0o640, False, None, converted, result),
+            ("another user's set-user-id file", "in.wav", 0o777, 0o4666, True, None, converted, result,
+             dict(mode=0o666)),
+            ("a group that cannot be carried over", "in.wav", 0o777, 0o2775, True, None, converted,
+             result, dict(owner="nobody", group=group, mode=0o775)),
+            ("group-only access", "in.wav", 0o770, 0o660, True, None, converted, result,
+             dict(group=group, member=True)),
         ]
-        for what, name, folder_mode, file_mode, as_nobody, file_size, tail, after in cases:
+        for what, name, folder_mode, file_mode, as_nobody, file_size, tail, after, *how in cases:
+            how = how[0] if how else {}
             with self.subTest(what):
                 if os.path.lexists(self.path("f")):
                     os.chmod(self.path("f"), 0o755)
                     shutil.rmtree(self.path("f"))
                 user = self.user_without_rights() if as_nobody else None
+                if how and user is None:
+                    self.skipTest("needs root to give the file to other users and groups")
                 path = "f/" + name
                 os.mkdir(self.path("f"))
                 if what == "default access list":
@@ -395,13 +414,20 @@ class Faults(WorkDir):
                 self.write(path, self.source)
                 if what == "default access list":  # a source made elsewhere, without one
                     os.removexattr(self.path(path), "system.posix_acl_access")
+                if "group" in how:
+                    os.chown(self.path(path), NOBODY if how.get("owner") else 0, how["group"])
+                    os.chown(self.path("f"), 0, how["group"])
                 os.chmod(self.path(path), file_mode)
                 os.chmod(self.path("f"), folder_mode)
                 self.check_run([path, path], 2 * mono_report(path, 400) + tail(path),
-                               0 if tail is converted else FAIL, user=user, file_size=file_size)
+                               0 if tail is converted else FAIL, user=user, file_size=file_size,
+                               groups=[how["group"]] if how.get("member") else [])
                 self.assertEqual(os.listdir(self.path("f")), [name])
                 self.assertEqual(self.read(path), after)
-                self.assertEqual(os.stat(self.path(path)).st_mode & 0o7777, file_mode)
+                st = os.stat(self.path(path))
+                self.assertEqual(st.st_mode & 0o7777, how.get("mode", file_mode))
+                if how.get("member"):
+                    self.assertEqual(st.st_gid, how["group"])
                 with self.assertRaises(OSError):  # no access list of its own
                     os.getxattr(self.path(path), "system.posix_acl_access")
 

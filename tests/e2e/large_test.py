@@ -4,15 +4,17 @@ files, mostly zero with a few marked stretches of samples, so that they take
 no disk; the largest run writes a 4 GiB result, in an address space of
 64 MiB.
 
-Slow: they run only with WAVWIDEN_SLOW=1 (the CTest test e2e_large, label
-slow), natively on Linux.
+The conversions run only with WAVWIDEN_SLOW=1 (the CTest test e2e_large,
+label slow); the check of the limit itself runs always. All natively on
+Linux.
 """
 import os
 import shutil
 import struct
 import unittest
 
-from wavtest import (ERR, FAIL, OUT, READ_FAILED, TOO_LARGE, WRAPPER, WorkDir, chunk, converted,
+from wavtest import (DATA_WRITE_ERROR, ERR, FAIL, OUT, READ_FAILED, TOO_LARGE, WRAPPER,
+                     WRITE_FAILED, WorkDir, chunk, converted,
                      data_line, err, fmt_body, fmt_report, header, mono_report, report, riff, run,
                      stream)
 
@@ -48,25 +50,37 @@ def sparse_source(path, size, declared=None, marked=True):
                 f.write(b"".join(struct.pack("<h", sample(i)) for i in range(first, first + 1000)))
 
 
-@unittest.skipUnless(os.environ.get("WAVWIDEN_SLOW") == "1", "slow: set WAVWIDEN_SLOW=1")
-@unittest.skipIf(WRAPPER, "needs the program to run natively on Linux")
-class LargeSources(WorkDir):
-    def setUp(self):
-        super().setUp()
-        if shutil.disk_usage(self.dir).free < 5 * GIB:
-            self.skipTest("needs 5 GiB of disk")
-
+class Sparse(WorkDir):
     def expect(self, args, outputs, status):
         result = run(args, self.dir, combined=False, memory=64 << 20)
         self.assertEqual(result.stdout, stream(outputs, OUT), "stdout")
         self.assertEqual(result.stderr, stream(outputs, ERR), "stderr")
         self.assertEqual(result.status, status, "status")
 
-    def test_one_byte_over_the_limit_is_refused(self):
-        sparse_source(self.path("in.wav"), LIMIT + 1, marked=False)
-        self.expect(["in.wav", "out.wav"],
-                    mono_report("in.wav", LIMIT + 1, rate=RATE) + err(TOO_LARGE), FAIL)
-        self.assertFalse(os.path.lexists(self.path("out.wav")))
+
+@unittest.skipIf(WRAPPER, "needs the program to run natively on Linux")
+class Limit(Sparse):
+    def test_the_limit_and_one_byte_over(self):
+        # At the limit the source gets past the check, into a full device that
+        # fails the first write; one byte more is refused before the output
+        # is opened.
+        failed = err(WRITE_FAILED) + err(DATA_WRITE_ERROR)
+        for size, output, reads, tail in [(LIMIT, "/dev/full", 2, failed),
+                                          (LIMIT + 1, "out.wav", 1, err(TOO_LARGE))]:
+            with self.subTest(size=size):
+                sparse_source(self.path("in.wav"), size, marked=False)
+                self.expect(["in.wav", output],
+                            reads * mono_report("in.wav", size, rate=RATE) + tail, FAIL)
+                self.assertFalse(os.path.lexists(self.path("out.wav")))
+
+
+@unittest.skipUnless(os.environ.get("WAVWIDEN_SLOW") == "1", "slow: set WAVWIDEN_SLOW=1")
+@unittest.skipIf(WRAPPER, "needs the program to run natively on Linux")
+class LargeSources(Sparse):
+    def setUp(self):
+        super().setUp()
+        if shutil.disk_usage(self.dir).free < 5 * GIB:
+            self.skipTest("needs 5 GiB of disk")
 
     def test_claim_over_the_limit_cut_short_fails(self):
         declared = LIMIT + (4 << 20)
