@@ -24,15 +24,14 @@ bool sourceIs(int fd, const WavFileId &source, bool untouched) {
 }
 
 // Whether name in the folder, not followed if it is a link, holds the
-// source, of the size and modification time it had; a rename moves its
-// change time.
-bool nameHoldsSource(const WavReplace &replace, const char *name) {
+// source, of the size and modification time it had, and its change time too
+// where it has not been renamed since (a rename moves it).
+bool nameHoldsSource(const WavReplace &replace, const char *name, bool renamed) {
   struct stat st;
   if (fstatat(replace.entry->folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
     return false;
   const WavFileId id = wavStatId(st);
-  return wavFileIdSame(id, replace.source) && id.size == replace.source.size &&
-         id.modified == replace.source.modified;
+  return wavFileIdUnchanged(id, replace.source) && (renamed || id.changed == replace.source.changed);
 }
 
 // Prints why the target could not be had as the source: it cannot be opened,
@@ -71,7 +70,7 @@ int folderSync(const WavReplace &replace) {
 int tradeCheck(WavReplace &replace) {
   const int folder = replace.entry->folder;
   const char *hidden = replace.hidden.c_str();
-  if (!nameHoldsSource(replace, hidden)) {
+  if (!nameHoldsSource(replace, hidden, true)) {
     renameat2(folder, hidden, folder, replace.entry->name.c_str(), RENAME_EXCHANGE);
     wavHiddenDrop(replace, false);
     wavErrPrint("%s", kTextInputChanged.sjis);
@@ -102,7 +101,7 @@ int trade(WavReplace &replace) {
   const char *name = replace.entry->name.c_str();
   if (renameat2(folder, hidden, folder, name, RENAME_EXCHANGE) == 0) return tradeCheck(replace);
   if (errno == EINVAL || errno == ENOSYS) {
-    if (!nameHoldsSource(replace, name)) {
+    if (!nameHoldsSource(replace, name, false)) {
       wavHiddenDrop(replace, true);
       wavErrPrint("%s", kTextInputChanged.sjis);
       return -1;
