@@ -56,10 +56,11 @@ std::uint8_t *rangeMap(std::size_t length) {
   const std::size_t wider = length + kHugePage;
   std::uint8_t *reserved = rangeMapPlain(wider);
   if (!reserved) return rangeMapPlain(length);
+  // The data's first byte is the first huge-page boundary a page past the
+  // start; the record page goes before it.
   const auto start = reinterpret_cast<std::uintptr_t>(reserved);
-  const std::uintptr_t data = (start + pageSize() + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
-  auto *base = reinterpret_cast<std::uint8_t *>(data - pageSize());
-  const std::size_t head = static_cast<std::size_t>(base - reserved);
+  const std::size_t head = (kHugePage - (start + pageSize()) % kHugePage) % kHugePage;
+  std::uint8_t *base = reserved + head;
   if (head > 0) munmap(reserved, head);
   if (wider - head > length) munmap(base + length, wider - head - length);
   return base;

@@ -2,6 +2,7 @@
 // bytes so that no record's memory layout ever meets the file.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -22,6 +23,8 @@ inline void wavLe16Encode(std::uint8_t *p, std::uint16_t v) {
 inline void wavLe32Encode(std::uint8_t *p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
+
+inline void wavTagEncode(std::uint8_t *p, const char (&tag)[5]) { std::copy_n(tag, 4, p); }
 
 inline bool wavTagEquals(const std::uint8_t *p, const char (&tag)[5]) {
   return std::memcmp(p, tag, 4) == 0;

@@ -12,8 +12,10 @@
 
 #include "wav_file.h"
 
+// MinGW's g++ calls the C99 printf it is given gnu_printf; clang knows it as
+// printf.
 #if defined(__GNUC__)
-#if defined(__MINGW32__)
+#if defined(__MINGW32__) && !defined(__clang__)
 #define WAV_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define WAV_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))

@@ -23,6 +23,9 @@ char **wavArgsNarrow(int argc, wchar_t **wide);
 // argument from wavArgsNarrow, else path read in the ANSI code page. Every
 // file is opened by this name.
 std::wstring wavPathWide(const char *path);
+
+// The system's handle of the C runtime's descriptor fd.
+void *wavDescriptorHandle(int fd);
 #else
 struct stat;
 #endif

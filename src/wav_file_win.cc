@@ -47,6 +47,11 @@ std::wstring wavPathWide(const char *path) {
   return wide;
 }
 
+// The C runtime hands the handle out as an integer.
+void *wavDescriptorHandle(int fd) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+}
+
 int wavFileSeek(std::FILE *file, std::int64_t position) {
   return _fseeki64(file, position, SEEK_SET) == 0 ? 0 : -1;
 }
@@ -56,7 +61,7 @@ std::int64_t wavFileTell(std::FILE *file) { return _ftelli64(file); }
 int wavFileIdGet(std::FILE *file, WavFileId &id) { return wavDescriptorIdGet(_fileno(file), id); }
 
 int wavDescriptorIdGet(int fd, WavFileId &id) {
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  HANDLE handle = wavDescriptorHandle(fd);
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;
   if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info) ||
@@ -90,7 +95,7 @@ int wavFileTruncate(std::FILE *file) { return _chsize_s(_fileno(file), 0) == 0 ?
 int wavDescriptorAttributesCopy(int from, int to) {
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(reinterpret_cast<HANDLE>(_get_osfhandle(from)), SE_FILE_OBJECT,
+  if (GetSecurityInfo(wavDescriptorHandle(from), SE_FILE_OBJECT,
                       DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
                       &descriptor) != ERROR_SUCCESS)
     return 0;
@@ -101,7 +106,7 @@ int wavDescriptorAttributesCopy(int from, int to) {
       DACL_SECURITY_INFORMATION |
       ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
                                      : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  const DWORD result = SetSecurityInfo(reinterpret_cast<HANDLE>(_get_osfhandle(to)), SE_FILE_OBJECT,
+  const DWORD result = SetSecurityInfo(wavDescriptorHandle(to), SE_FILE_OBJECT,
                                        which, nullptr, nullptr, list, nullptr);
   LocalFree(descriptor);
   return result == ERROR_SUCCESS ? 0 : -1;
@@ -121,7 +126,7 @@ int wavDescriptorCopy(int from, int to) {
 }
 
 int wavDescriptorSync(int fd) {
-  return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) ? 0 : -1;
+  return FlushFileBuffers(wavDescriptorHandle(fd)) ? 0 : -1;
 }
 
 std::FILE *wavDescriptorStream(int fd) {

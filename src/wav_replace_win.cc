@@ -24,8 +24,6 @@ BOOL WINAPI consoleEnd(DWORD) {
   return FALSE;
 }
 
-HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
-
 // The file at path opened with access, shared as the C runtime shares and for
 // deletion too, as a C runtime descriptor; -1 where it does not open.
 int descriptorOpen(const std::wstring &path, DWORD access, DWORD disposition) {
@@ -78,7 +76,7 @@ int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace 
   WavFileId id;
   static wchar_t found[32768];
   const DWORD size = replace.target < 0 ? 0
-                     : GetFinalPathNameByHandleW(handleOf(replace.target), found, 32768, FILE_NAME_NORMALIZED);
+                     : GetFinalPathNameByHandleW(wavDescriptorHandle(replace.target), found, 32768, FILE_NAME_NORMALIZED);
   const std::wstring real(found, size < 32768 ? size : 0);
   const std::size_t slash = real.rfind(L'\\');
   if (wavDescriptorIdGet(replace.target, id) != 0 || !wavFileIdSame(id, source) || slash == std::wstring::npos) {

@@ -1,7 +1,6 @@
 #include "wav_write.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "wav_bytes.h"
 #include "wav_console.h"
@@ -108,9 +107,10 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
   // fields; what the source declared is not carried over.
   const std::uint32_t bytesPerSample = info.bitsPerSample / 8u;
   std::uint8_t header[kWavHeaderSize];
-  std::memcpy(header, "RIFF", 4);
+  wavTagEncode(header, "RIFF");
   wavLe32Encode(header + 4, info.dataSize + 36);
-  std::memcpy(header + 8, "WAVEfmt ", 8);
+  wavTagEncode(header + 8, "WAVE");
+  wavTagEncode(header + 12, "fmt ");
   wavLe32Encode(header + 16, 16);
   wavLe16Encode(header + 20, 1);
   wavLe16Encode(header + 22, info.channels);
@@ -118,7 +118,7 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
   wavLe32Encode(header + 28, bytesPerSample * info.channels * info.sampleRate);
   wavLe16Encode(header + 32, static_cast<std::uint16_t>(bytesPerSample * info.channels));
   wavLe16Encode(header + 34, info.bitsPerSample);
-  std::memcpy(header + 36, "data", 4);
+  wavTagEncode(header + 36, "data");
   wavLe32Encode(header + 40, info.dataSize);
   // Only the position tells whether the header is in place; a stream without
   // one (a pipe) fails here.
