@@ -4,9 +4,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define WAV_ISATTY(fd) _isatty(fd)
 #define WAV_FILENO(f) _fileno(f)
 #else
@@ -19,6 +21,8 @@ namespace {
 
 struct ConsoleState {
   bool ready = false;
+  WavVoice voice = WavVoice::kJapanese;
+  bool repeated = false;  // the report being printed repeats the one printed
   bool outIsTerminal = false;
   bool outIsFile = false;
   WavFileId outFile;  // the regular file standard output writes to
@@ -52,13 +56,37 @@ void consoleFormat(const char *format, std::va_list args, Sink sink) {
   va_end(again);
 }
 
+// English goes out as UTF-8, but to a Windows console as the wide text it
+// shows whatever its code page.
+void englishWrite(std::FILE *stream, const char *text, std::size_t size) {
+#ifdef _WIN32
+  HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  const int length = static_cast<int>(size);
+  const int wide = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
+  if (GetConsoleMode(handle, &mode) && wide > 0) {
+    std::wstring shown(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, length, shown.data(), wide);
+    DWORD written = 0;
+    WriteConsoleW(handle, shown.data(), static_cast<DWORD>(wide), &written, nullptr);
+    return;
+  }
+#endif
+  std::fwrite(text, 1, size, stream);
+}
+
+void ready() {
+  if (!console.ready) wavConsoleStart(WavVoice::kJapanese);
+}
+
 }  // namespace
 
 // Both streams are made unbuffered before their first use: the collecting of
 // standard output is done here, so the stream itself must not buffer again.
-void wavConsoleStart() {
+void wavConsoleStart(WavVoice voice) {
   if (console.ready) return;
   console.ready = true;
+  console.voice = voice;
   console.outIsTerminal = WAV_ISATTY(WAV_FILENO(stdout)) != 0;
   console.outIsFile = wavFileIdGet(stdout, console.outFile) == 0;
   std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -86,29 +114,51 @@ void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text,
   }
 }
 
-void wavOutPrint(const char *format, ...) {
-  wavConsoleStart();
+void wavConsoleSay(const WavText *text, ...) {
+  ready();
+  const bool english = console.voice == WavVoice::kEnglish;
+  const char *format = english ? text->english : text->sjis;
+  if (*format == '\0' || (english && text->report && console.repeated)) return;
   std::va_list args;
-  va_start(args, format);
-  consoleFormat(format, args, [](const char *text, std::size_t size) {
-    if (console.outIsTerminal)
-      std::fwrite(text, 1, size, stdout);
-    else
-      wavConsoleCollect(console.out, stdout, text, size);
-  });
+  va_start(args, text);
+  if (english) {
+    std::FILE *stream = text->report || text->stream == WavStream::kOut ? stdout : stderr;
+    consoleFormat(format, args,
+                  [stream](const char *bytes, std::size_t size) { englishWrite(stream, bytes, size); });
+  } else if (text->stream == WavStream::kErr || console.outIsTerminal) {
+    std::FILE *stream = text->stream == WavStream::kErr ? stderr : stdout;
+    consoleFormat(format, args,
+                  [stream](const char *bytes, std::size_t size) { std::fwrite(bytes, 1, size, stream); });
+  } else {
+    consoleFormat(format, args, [](const char *bytes, std::size_t size) {
+      wavConsoleCollect(console.out, stdout, bytes, size);
+    });
+  }
   va_end(args);
 }
 
-void wavErrPrint(const char *format, ...) {
-  wavConsoleStart();
-  std::va_list args;
-  va_start(args, format);
-  consoleFormat(format, args,
-                [](const char *text, std::size_t size) { std::fwrite(text, 1, size, stderr); });
-  va_end(args);
+void wavSayChunk(const WavText &text, const std::uint8_t *id, std::uint32_t length) {
+  ready();
+  const long printed = static_cast<std::int32_t>(length);
+  if (console.voice == WavVoice::kEnglish) {
+    std::string shown;
+    for (int i = 0; i < 4; ++i) {
+      char escaped[5];
+      const bool plain = id[i] >= 0x20 && id[i] < 0x7F && id[i] != '"' && id[i] != '\\';
+      std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02X", id[i]);
+      shown += escaped;
+    }
+    wavSay(text, shown.c_str(), static_cast<unsigned long>(length));
+  } else if (&text == &kTextChunkLength) {
+    wavSay(text, id[0], id[1], id[2], id[3], printed);
+  } else {
+    wavSay(text, printed);
+  }
 }
+
+void wavReportRepeat() { console.repeated = true; }
 
 void wavOutFlush() {
-  wavConsoleStart();
+  ready();
   wavConsoleFlush(console.out, stdout);
 }

@@ -83,3 +83,20 @@ float wavDecimalParse(const char *text) {
   }
   return toFloat(negative ? -value : value);
 }
+
+bool wavDecimalPlain(const char *text) {
+  const char *p = text;
+  if (*p == '+' || *p == '-') ++p;
+  bool digits = false;
+  for (; isDigit(*p); ++p) digits = true;
+  if (*p == '.')
+    for (++p; isDigit(*p); ++p) digits = true;
+  if (!digits) return false;
+  if (*p == 'e' || *p == 'E') {
+    ++p;
+    if (*p == '+' || *p == '-') ++p;
+    if (!isDigit(*p)) return false;
+    while (isDigit(*p)) ++p;
+  }
+  return *p == '\0';
+}

@@ -9,3 +9,7 @@
 // hexadecimal form and no other spelling of infinity or NaN. The text is
 // rounded correctly to a double, and that to a float.
 float wavDecimalParse(const char *text);
+
+// Whether text is a plain decimal number in full: an optional sign, digits
+// with an optional '.', an optional exponent, and nothing else.
+bool wavDecimalPlain(const char *text);

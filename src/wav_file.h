@@ -13,11 +13,11 @@
 #include <string>
 
 // The command line's arguments as the program takes them: each wide one in
-// the ANSI code page, as the C runtime would give it and as the program
-// prints it ("?" for what the code page cannot show). A file named by one of
-// them is still opened by the wide name it came from. They live as long as
-// the process.
-char **wavArgsNarrow(int argc, wchar_t **wide);
+// the code page given, the ANSI one as the C runtime would give it (with "?"
+// for what it cannot show) or UTF-8, as the program prints it. A file named
+// by one of them is still opened by the wide name it came from. They live as
+// long as the process.
+char **wavArgsNarrow(int argc, wchar_t **wide, unsigned codePage);
 
 // The file name path stands for, as Windows names files: the wide name of an
 // argument from wavArgsNarrow, else path read in the ANSI code page. Every

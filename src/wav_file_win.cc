@@ -24,14 +24,14 @@ std::int64_t quad(DWORD high, DWORD low) {
 
 }  // namespace
 
-char **wavArgsNarrow(int argc, wchar_t **wide) {
+char **wavArgsNarrow(int argc, wchar_t **wide, unsigned codePage) {
   gArgs.resize(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) {
     WideArg &arg = gArgs[static_cast<std::size_t>(i)];
     arg.wide = wide[i];
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(codePage, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
     arg.narrow.assign(size > 1 ? static_cast<std::size_t>(size) - 1 : 0, '\0');
-    if (size > 1) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.narrow.data(), size, nullptr, nullptr);
+    if (size > 1) WideCharToMultiByte(codePage, 0, wide[i], -1, arg.narrow.data(), size, nullptr, nullptr);
   }
   for (WideArg &arg : gArgs) gArgv.push_back(arg.narrow.data());
   gArgv.push_back(nullptr);

@@ -11,6 +11,7 @@
 #include "wav_read.h"
 #include "wav_replace.h"
 #include "wav_samples.h"
+#include "wav_stereo.h"
 #include "wav_text.h"
 #include "wav_write.h"
 
@@ -38,16 +39,38 @@ int buffersAlloc(StereoJob &job, std::uint32_t heldSize, WavBuffer &held) {
   job.window = wavBufferAlloc(kWavWindowSize);
   if (heldSize > 0) held = wavBufferAlloc(heldSize);
   if (job.window && (heldSize == 0 || held)) return 0;
-  wavErrPrint("%s", kTextNoMemory.sjis);
+  wavSay(kTextNoMemory);
   return -1;
+}
+
+// What wavwiden-en warns of in the delay it is given, before any work: a
+// text that is not a plain number in full, and a delay of a second or more.
+void delayTextWarn(const char *text, float delay) {
+  if (!wavDecimalPlain(text)) wavSay(kTextDelayNotPlain, text, double{delay});
+  if (delay >= 1.0f) wavSay(kTextDelayLong, double{delay});
+}
+
+// And once the source is known: a delay that leaves the right channel the
+// left one, as long as the source or shorter than a frame. A negative delay
+// is meant, and so is 0.
+void delayFramesWarn(const WavInfo &source, float delay) {
+  if (!(delay > 0.0f)) return;
+  const std::int32_t frames = wavDelayFrames(source.sampleRate, delay);
+  if (frames == 0)
+    wavSay(kTextDelayNoFrames, double{delay}, static_cast<unsigned long>(source.sampleRate));
+  else if (static_cast<std::uint32_t>(frames) >= source.dataSize / (source.bitsPerSample / 8u))
+    wavSay(kTextDelayCoversSource, long{frames});
 }
 
 int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &output,
             WavReplace &replace) {
   job.delay = 0.03f;
-  if (argc > 3) job.delay = wavDecimalParse(argv[3]);
+  if (argc > 3) {
+    job.delay = wavDecimalParse(argv[3]);
+    delayTextWarn(argv[3], job.delay);
+  }
   if (argc < 3) {
-    wavErrPrint("%s", kTextUsage.sjis);
+    wavSay(kTextUsage);
     return -1;
   }
   const char *inPath = argv[1];
@@ -58,13 +81,14 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
 
   if (wavRead(source, job.out) != 0) return -1;
   if (job.out.channels != 1) {
-    wavErrPrint("%s", kTextNotMono.sjis);
+    wavSay(kTextNotMono);
     return -1;
   }
   if (job.out.dataSize > kMaxSourceSize) {
-    wavErrPrint("%s", kTextTooLarge.sjis);
+    wavSay(kTextTooLarge);
     return -1;
   }
+  delayFramesWarn(job.out, job.delay);
   // A regular file converted into itself, by its own name or by another
   // that held it at the start, is replaced by a new file made in its folder;
   // where none can be made there, it is overwritten, its samples loaded into
@@ -81,9 +105,10 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
   WavBuffer held;
   if (buffersAlloc(job, replace.overwrite ? sourceSize : 0, held) != 0) return -1;
 
+  wavReportRepeat();
   if (wavRead(source, job.in) != 0) return -1;
   if (!sameStream(job.out, job.in)) {
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
     return -1;
   }
   if (replace.overwrite && wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
@@ -91,7 +116,7 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
   if (inPlace && !(into = wavReplaceTake(replace, kWavHeaderSize + job.out.dataSize))) return -1;
   if (wavWrite(output, job, into) != 0) return -1;
   if (inPlace && wavReplaceCommit(replace) != 0) return -1;
-  wavOutPrint(kTextConverted.sjis, inPath, outPath);
+  wavSay(kTextConverted, inPath, outPath);
   return 0;
 }
 
@@ -101,8 +126,8 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
 // replace the source is removed where nothing was traded, and what the looks
 // opened is closed; the collected standard output is written out on every
 // way out too.
-int wavMain(int argc, char **argv) {
-  wavConsoleStart();
+int wavMain(int argc, char **argv, WavVoice voice) {
+  wavConsoleStart(voice);
 #ifdef SIGXFSZ
   // A write past the file-size limit fails like any other, with the writer's
   // messages, instead of ending the process.

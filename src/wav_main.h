@@ -1,7 +1,10 @@
 // The program: wavwiden IN OUT [DELAY] converts the mono WAVE file IN into
 // the stereo file OUT whose right channel is the left delayed by DELAY
-// seconds (0.03 by default).
+// seconds (0.03 by default). wavwiden-en does the same, speaking English.
 #pragma once
 
-// Runs one conversion and returns the exit status, 0 or -1.
-int wavMain(int argc, char **argv);
+#include "wav_console.h"
+
+// Runs one conversion, speaking in voice, and returns the exit status, 0 or
+// -1.
+int wavMain(int argc, char **argv, WavVoice voice);

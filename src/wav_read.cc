@@ -36,9 +36,8 @@ int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
   std::uint8_t header[kChunkHeaderSize];
   while (std::fread(header, sizeof header, 1, file) == 1) {
     const std::uint32_t length = wavLe32Decode(header + 4);
-    const long printed = static_cast<std::int32_t>(length);
     if (wavTagEquals(header, "fmt ")) {
-      wavErrPrint(kTextFmtLength.sjis, printed);
+      wavSayChunk(kTextFmtLength, header, length);
       const std::int64_t bodyStart = wavFileTell(file);
       WavFmt fmt;
       if (wavFmtRead(file, fmt) != 0) return -1;
@@ -49,11 +48,11 @@ int chunksRead(std::FILE *file, WavInfo &info, bool &fmtSeen, bool &dataSeen) {
       fmtSeen = true;
       chunkSkip(file, bodyStart, length, kFmtSize);
     } else if (wavTagEquals(header, "data")) {
-      wavErrPrint(kTextDataLength.sjis, printed);
+      wavSayChunk(kTextDataLength, header, length);
       if (wavSamplesTake(file, length, info) != 0) return -1;
       dataSeen = true;
     } else {
-      wavOutPrint(kTextChunkLength.sjis, header[0], header[1], header[2], header[3], printed);
+      wavSayChunk(kTextChunkLength, header, length);
       chunkSkip(file, wavFileTell(file), length, 0);
     }
   }
@@ -74,7 +73,10 @@ double playTime(const WavInfo &info) {
 
 int wavFmtRead(std::FILE *file, WavFmt &fmt) {
   std::uint8_t block[kFmtSize];
-  if (std::fread(block, sizeof block, 1, file) != 1) return -1;
+  if (std::fread(block, sizeof block, 1, file) != 1) {
+    wavSay(kTextFmtCutShort);
+    return -1;
+  }
   fmt.wFormatTag = wavLe16Decode(block);
   fmt.nChannels = wavLe16Decode(block + 2);
   fmt.nSamplesPerSec = wavLe32Decode(block + 4);
@@ -82,21 +84,21 @@ int wavFmtRead(std::FILE *file, WavFmt &fmt) {
   fmt.nBlockAlign = wavLe16Decode(block + 12);
   fmt.wBitsPerSample = wavLe16Decode(block + 14);
 
-  wavOutPrint(kTextFormatTag.sjis, unsigned{fmt.wFormatTag});
-  wavOutPrint(kTextChannels.sjis, unsigned{fmt.nChannels});
-  wavOutPrint(kTextSampleRate.sjis, static_cast<unsigned long>(fmt.nSamplesPerSec));
-  wavOutPrint(kTextBytesPerSec.sjis, static_cast<unsigned long>(fmt.nAvgBytesPerSec));
-  wavOutPrint(kTextBlockAlign.sjis, unsigned{fmt.nBlockAlign});
-  wavOutPrint(kTextBitsPerSample.sjis, unsigned{fmt.wBitsPerSample});
+  wavSay(kTextFormatTag, unsigned{fmt.wFormatTag});
+  wavSay(kTextChannels, unsigned{fmt.nChannels});
+  wavSay(kTextSampleRate, static_cast<unsigned long>(fmt.nSamplesPerSec));
+  wavSay(kTextBytesPerSec, static_cast<unsigned long>(fmt.nAvgBytesPerSec));
+  wavSay(kTextBlockAlign, unsigned{fmt.nBlockAlign});
+  wavSay(kTextBitsPerSample, unsigned{fmt.wBitsPerSample});
 
   if (fmt.wFormatTag != 1) {
-    wavErrPrint("%s", kTextNotPcm.sjis);
-    wavErrPrint(kTextFormatTagIs.sjis, unsigned{fmt.wFormatTag});
+    wavSay(kTextNotPcm);
+    wavSay(kTextFormatTagIs, unsigned{fmt.wFormatTag});
     return -1;
   }
   if (fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) {
-    wavErrPrint("%s", kTextNot8Or16Bits.sjis);
-    wavErrPrint(kTextBitsIs.sjis, int{fmt.wBitsPerSample});
+    wavSay(kTextNot8Or16Bits);
+    wavSay(kTextBitsIs, int{fmt.wBitsPerSample});
     return -1;
   }
   return 0;
@@ -109,17 +111,17 @@ int wavRead(const WavEntry &source, WavInfo &info) {
   std::FILE *file = wavEntryReadOpen(source, other);
   if (!file) {
     if (other)
-      wavErrPrint("%s", kTextInputChanged.sjis);
+      wavSay(kTextInputChanged);
     else
-      wavErrPrint(kTextInputOpenFailed.sjis, source.path);
+      wavSay(kTextInputOpenFailed, source.path);
     return -1;
   }
   if (wavFileIdGet(file, info.file.id) == 0) info.file.entry = &source;
-  wavOutPrint(kTextFileName.sjis, source.path);
+  wavSay(kTextFileName, source.path);
 
   std::uint8_t riff[kRiffHeaderSize];
   if (std::fread(riff, sizeof riff, 1, file) != 1) {
-    wavErrPrint(kTextHeaderReadFailed.sjis, static_cast<long>(static_cast<std::int32_t>(wavFileTell(file))));
+    wavSay(kTextHeaderReadFailed, static_cast<long>(static_cast<std::int32_t>(wavFileTell(file))));
     std::fclose(file);
     return -1;
   }
@@ -127,10 +129,10 @@ int wavRead(const WavEntry &source, WavInfo &info) {
   bool fmtSeen = false;
   bool dataSeen = false;
   if (!wavTagEquals(riff + 8, "WAVE")) {
-    wavErrPrint("%s", kTextNoWave.sjis);
+    wavSay(kTextNoWave);
     result = -1;
   } else if (!wavTagEquals(riff, "RIFF")) {
-    wavErrPrint("%s", kTextNoRiff.sjis);
+    wavSay(kTextNoRiff);
     result = -1;
   } else {
     result = chunksRead(file, info, fmtSeen, dataSeen);
@@ -139,10 +141,10 @@ int wavRead(const WavEntry &source, WavInfo &info) {
   if (result != 0) return -1;
 
   if (!fmtSeen || !dataSeen) {
-    wavErrPrint("%s", fmtSeen ? kTextNoDataChunk.sjis : kTextNoFmtChunk.sjis);
+    wavSay(fmtSeen ? kTextNoDataChunk : kTextNoFmtChunk);
     info.data.reset();
     return -1;
   }
-  wavOutPrint(kTextPlayTime.sjis, playTime(info));
+  wavSay(kTextPlayTime, playTime(info));
   return 0;
 }

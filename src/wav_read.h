@@ -24,7 +24,7 @@ struct WavFmt {
 
 // Reads the format block at the file's position, prints its six report lines
 // and accepts only PCM with 8 or 16 bits per sample. Returns 0 or -1; a block
-// cut short by the end of the file fails without a message.
+// cut short by the end of the file fails with wavwiden-en's line alone.
 int wavFmtRead(std::FILE *file, WavFmt &fmt);
 
 // Reads the file source names into info and prints the report of the file:

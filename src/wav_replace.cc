@@ -38,9 +38,9 @@ bool nameHoldsSource(const WavReplace &replace, const char *name, bool renamed) 
 // or its name holds something else now.
 void targetRefused(const WavReplace &replace, bool opened, int error) {
   if (!opened && error != ENOENT && error != ELOOP)
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+    wavSay(kTextOutputOpenFailed, replace.entry->path);
   else
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
 }
 
 // The target open for writing, checked to be the source, untouched. -1 after
@@ -59,7 +59,7 @@ int targetWriteOpen(const WavReplace &replace) {
 // printing why.
 int folderSync(const WavReplace &replace) {
   if (!replace.entry->folderRead || wavDescriptorSync(replace.entry->folder) == 0) return 0;
-  wavErrPrint("%s", kTextWriteFailed.sjis);
+  wavSay(kTextWriteFailed);
   return -1;
 }
 
@@ -73,7 +73,7 @@ int tradeCheck(WavReplace &replace) {
   if (!nameHoldsSource(replace, hidden, true)) {
     renameat2(folder, hidden, folder, replace.entry->name.c_str(), RENAME_EXCHANGE);
     wavHiddenDrop(replace, false);
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
     return -1;
   }
   // An old file left under a hidden name harms nothing; the result is in place.
@@ -88,12 +88,12 @@ int tradeCheck(WavReplace &replace) {
 // hold the source. Runs with the signals held back.
 int trade(WavReplace &replace) {
   if (replace.hidden.empty() && wavHiddenMake(replace) != 0) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+    wavSay(kTextOutputOpenFailed, replace.entry->path);
     return -1;
   }
   if (!sourceIs(replace.target, replace.source, true)) {
     wavHiddenDrop(replace, true);
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
     return -1;
   }
   const int folder = replace.entry->folder;
@@ -103,7 +103,7 @@ int trade(WavReplace &replace) {
   if (errno == EINVAL || errno == ENOSYS) {
     if (!nameHoldsSource(replace, name, false)) {
       wavHiddenDrop(replace, true);
-      wavErrPrint("%s", kTextInputChanged.sjis);
+      wavSay(kTextInputChanged);
       return -1;
     }
     if (renameat(folder, hidden, folder, name) == 0) {
@@ -114,14 +114,14 @@ int trade(WavReplace &replace) {
   const bool refused = errno == EPERM || errno == EACCES || errno == EBUSY;
   wavHiddenDrop(replace, true);
   if (!refused) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+    wavSay(kTextOutputOpenFailed, replace.entry->path);
     return -1;
   }
   // The folder refused the trade: the result is copied over the target.
   const int target = targetWriteOpen(replace);
   const bool copied = target >= 0 && wavDescriptorCopy(replace.file, target) == 0;
   if (target >= 0) close(target);
-  if (target >= 0 && !copied) wavErrPrint("%s", kTextWriteFailed.sjis);
+  if (target >= 0 && !copied) wavSay(kTextWriteFailed);
   return copied ? 0 : -1;
 }
 
@@ -131,7 +131,7 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
   replace.entry = &target;
   replace.source = source;
   if (!target.looked) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, target.path);
+    wavSay(kTextOutputOpenFailed, target.path);
     return -1;
   }
   if (target.followed) {
@@ -154,7 +154,7 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
     return 0;
   }
   if (replace.file < 0 || wavDescriptorAttributesCopy(replace.target, replace.file) != 0) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, target.path);
+    wavSay(kTextOutputOpenFailed, target.path);
     return -1;
   }
   return 0;
@@ -166,23 +166,23 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
     if (faccessat(replace.entry->folder, replace.entry->name.c_str(), W_OK,
                   AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 ||
         !(file = wavDescriptorStream(replace.file)))
-      wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+      wavSay(kTextOutputOpenFailed, replace.entry->path);
     return file;
   }
   replace.file = targetWriteOpen(replace);
   if (replace.file < 0) return nullptr;
   if (wavDescriptorReserve(replace.file, size) != 0) {
-    wavErrPrint("%s", kTextWriteFailed.sjis);
+    wavSay(kTextWriteFailed);
     return nullptr;
   }
   std::FILE *file = wavDescriptorStream(replace.file);
-  if (!file) wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+  if (!file) wavSay(kTextOutputOpenFailed, replace.entry->path);
   return file;
 }
 
 int wavReplaceCommit(WavReplace &replace) {
   if (wavDescriptorSync(replace.file) != 0) {
-    wavErrPrint("%s", kTextWriteFailed.sjis);
+    wavSay(kTextWriteFailed);
     return -1;
   }
   if (replace.overwrite) return 0;

@@ -59,9 +59,9 @@ int targetWriteOpen(const WavReplace &replace) {
   const int fd = descriptorOpen(path, GENERIC_WRITE, OPEN_EXISTING);
   if (sourceIs(fd, replace.source)) return fd;
   if (fd < 0)
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+    wavSay(kTextOutputOpenFailed, replace.entry->path);
   else
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
   if (fd >= 0) _close(fd);
   return -1;
 }
@@ -101,7 +101,7 @@ int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace 
     }
   }
   if (replace.file < 0 || wavDescriptorAttributesCopy(replace.target, replace.file) != 0) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, path);
+    wavSay(kTextOutputOpenFailed, path);
     return -1;
   }
   return 0;
@@ -112,19 +112,19 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
     replace.file = targetWriteOpen(replace);
     if (replace.file < 0) return nullptr;
     if (wavDescriptorReserve(replace.file, size) != 0) {
-      wavErrPrint("%s", kTextWriteFailed.sjis);
+      wavSay(kTextWriteFailed);
       return nullptr;
     }
   } else {
     const int probe = descriptorOpen(replace.targetPath, GENERIC_WRITE, OPEN_EXISTING);
     if (probe >= 0) _close(probe);
     if (probe < 0) {
-      wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+      wavSay(kTextOutputOpenFailed, replace.entry->path);
       return nullptr;
     }
   }
   std::FILE *file = wavDescriptorStream(replace.file);
-  if (!file) wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+  if (!file) wavSay(kTextOutputOpenFailed, replace.entry->path);
   return file;
 }
 
@@ -132,7 +132,7 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
 // over it: the writer has closed the source, and the handle here goes first.
 int wavReplaceCommit(WavReplace &replace) {
   if (wavDescriptorSync(replace.file) != 0) {
-    wavErrPrint("%s", kTextWriteFailed.sjis);
+    wavSay(kTextWriteFailed);
     return -1;
   }
   if (replace.overwrite) return 0;
@@ -142,7 +142,7 @@ int wavReplaceCommit(WavReplace &replace) {
   if (replace.target >= 0) _close(replace.target);
   replace.target = -1;
   if (!same) {
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
     return -1;
   }
   if (MoveFileExW(replace.temp.c_str(), replace.targetPath.c_str(),
@@ -153,14 +153,14 @@ int wavReplaceCommit(WavReplace &replace) {
   }
   const DWORD error = GetLastError();
   if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
-    wavErrPrint(kTextOutputOpenFailed.sjis, replace.entry->path);
+    wavSay(kTextOutputOpenFailed, replace.entry->path);
     return -1;
   }
   // The target may not be replaced, only written: the result is copied over it.
   const int target = targetWriteOpen(replace);
   const bool copied = target >= 0 && wavDescriptorCopy(replace.file, target) == 0;
   if (target >= 0) _close(target);
-  if (target >= 0 && !copied) wavErrPrint("%s", kTextWriteFailed.sjis);
+  if (target >= 0 && !copied) wavSay(kTextWriteFailed);
   return copied ? 0 : -1;
 }
 

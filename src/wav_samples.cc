@@ -14,7 +14,7 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, WavInfo &info) {
   if (length > 0 && fileSize >= 0) {
     const std::int64_t bodyStart = wavFileTell(file);
     if (length > fileSize - bodyStart) {
-      wavErrPrint("%s", kTextReadFailed.sjis);
+      wavSay(kTextReadFailed);
       return -1;
     }
     info.file.start = bodyStart;
@@ -25,11 +25,11 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, WavInfo &info) {
   // known. A length of 0 is no buffer at all.
   info.data = wavBufferAlloc(length);
   if (!info.data) {
-    wavErrPrint("%s", kTextNoMemory.sjis);
+    wavSay(kTextNoMemory);
     return -1;
   }
   if (std::fread(info.data.get(), length, 1, file) != 1) {
-    wavErrPrint("%s", kTextReadFailed.sjis);
+    wavSay(kTextReadFailed);
     info.data.reset();
     return -1;
   }
@@ -59,9 +59,9 @@ int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader) {
     return 0;
   }
   if (reader.file || other)
-    wavErrPrint("%s", kTextInputChanged.sjis);
+    wavSay(kTextInputChanged);
   else
-    wavErrPrint(kTextInputOpenFailed.sjis, info.file.entry->path);
+    wavSay(kTextInputOpenFailed, info.file.entry->path);
   wavSamplesClose(reader);
   return -1;
 }
@@ -77,7 +77,7 @@ int wavSamplesRead(WavSamplesReader &reader, std::size_t offset, std::size_t siz
   const std::int64_t read = wavFileReadAt(
       reader.file, info.file.start + static_cast<std::int64_t>(offset), scratch, size);
   if (read == static_cast<std::int64_t>(size)) return 0;
-  wavErrPrint("%s", read < 0 ? kTextReadFailed.sjis : kTextInputChanged.sjis);
+  wavSay(read < 0 ? kTextReadFailed : kTextInputChanged);
   return -1;
 }
 
@@ -86,7 +86,7 @@ int wavSamplesCheck(const WavSamplesReader &reader) {
   if (!reader.file ||
       (wavFileIdGet(reader.file, now) == 0 && wavFileIdUnchanged(now, reader.info->file.id)))
     return 0;
-  wavErrPrint("%s", kTextInputChanged.sjis);
+  wavSay(kTextInputChanged);
   return -1;
 }
 

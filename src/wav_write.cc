@@ -14,7 +14,7 @@ namespace {
 // Writes size bytes; 0, or -1 after printing that they did not get out.
 int bytesWrite(std::FILE *file, const void *bytes, std::size_t size) {
   if (size == 0 || std::fwrite(bytes, size, 1, file) == 1) return 0;
-  wavErrPrint("%s", kTextWriteFailed.sjis);
+  wavSay(kTextWriteFailed);
   return -1;
 }
 
@@ -89,7 +89,7 @@ std::FILE *outputOpen(const WavEntry &output) {
   WavFileId id;
   if (file && (wavFileIdGet(file, id) != 0 || (!wavConsoleOutIs(id) && wavFileTruncate(file) == 0)))
     return file;
-  wavErrPrint(kTextOutputOpenFailed.sjis, output.path);
+  wavSay(kTextOutputOpenFailed, output.path);
   if (file) std::fclose(file);
   return nullptr;
 }
@@ -133,7 +133,7 @@ int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
   // The data counts as written only once stdio has handed it to the system:
   // a full disk may otherwise only show at the close.
   if (std::fflush(file) != 0) {
-    wavErrPrint("%s", kTextWriteFailed.sjis);
+    wavSay(kTextWriteFailed);
     return -1;
   }
   return 0;
@@ -141,18 +141,18 @@ int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
 
 int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job) {
   if (wavHeaderWrite(file, job.out) != kWavHeaderSize) {
-    wavErrPrint(kTextHeaderWriteFailed.sjis, path);
+    wavSay(kTextHeaderWriteFailed, path);
     std::fclose(file);
     return -1;
   }
   if (wavDataWrite(file, samples, job) != 0) {
-    wavErrPrint("%s", kTextDataWriteError.sjis);
+    wavSay(kTextDataWriteError);
     std::fclose(file);
     return -1;
   }
   if (std::fclose(file) != 0) {
-    wavErrPrint("%s", kTextWriteFailed.sjis);
-    wavErrPrint("%s", kTextDataWriteError.sjis);
+    wavSay(kTextWriteFailed);
+    wavSay(kTextDataWriteError);
     return -1;
   }
   return 0;
