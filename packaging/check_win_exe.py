@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Checks a wavwiden.exe as the Windows zip ships it: stripped (no debug
-section left) and with a version resource that names the project's version,
-the product and the license.
+"""Checks a program as the Windows zip ships it, wavwiden.exe or
+wavwiden-en.exe: stripped (no debug section left) and with a version resource
+that names the project's version, the product, the file and the license.
 
     packaging/check_win_exe.py WAVWIDEN_EXE VERSION
 
@@ -51,7 +51,7 @@ def main():
         ("FileVersion", re.escape(version)),
         ("ProductVersion", re.escape(version)),
         ("ProductName", "wavwiden"),
-        ("OriginalFilename", "wavwiden.exe"),
+        ("OriginalFilename", re.escape(Path(exe).name)),
         ("LegalCopyright", r"Copyright .*, MIT License"),
     ]
     for key, pattern in expected:
