@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,32 @@ TEST(WavText, FormatLabelsLineUpTheirColons) {
                               &kTextBytesPerSec, &kTextBlockAlign, &kTextBitsPerSample}) {
     SCOPED_TRACE(text->readable);
     EXPECT_EQ(std::strchr(text->sjis, ':') - text->sjis, 23);
+  }
+}
+
+// The conversions of a printf format, flags and widths left out: "%04X %ld"
+// gives "X ld".
+std::string conversions(const char *format) {
+  static const std::regex kConversion("%[-+ #0]*[0-9]*(?:\\.[0-9]+)?(l?[a-zA-Z])");
+  std::string found;
+  const std::string text(format);
+  for (std::sregex_iterator it(text.begin(), text.end(), kConversion), end; it != end; ++it)
+    found += (*it)[1].str() + " ";
+  return found;
+}
+
+// wavwiden-en's words take the arguments wavwiden's do, in the same order;
+// the chunk length lines, printed by wavSayChunk, take a name and a length.
+TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
+  for (const WavText *text : kAllTexts) {
+    SCOPED_TRACE(text->english);
+    const bool chunk =
+        text == &kTextChunkLength || text == &kTextFmtLength || text == &kTextDataLength;
+    if (chunk) {
+      EXPECT_EQ(conversions(text->english), "s lu ");
+    } else if (*text->sjis != '\0' && *text->english != '\0') {
+      EXPECT_EQ(conversions(text->english), conversions(text->sjis));
+    }
   }
 }
 

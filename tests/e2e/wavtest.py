@@ -6,6 +6,7 @@ The binary, an optional wrapper (such as wine) and the line end the platform's
 text streams write are taken from the environment, so that the same tables
 run against every build:
   WAVWIDEN_BIN      path of the program (required)
+  WAVWIDEN_EN_BIN   path of wavwiden-en (its tests are left out without it)
   WAVWIDEN_WRAPPER  command put before it, split on spaces (optional)
   WAVWIDEN_EOL      "lf" (default) or "crlf"
 
@@ -25,6 +26,7 @@ import tty
 import unittest
 
 BIN = os.environ.get("WAVWIDEN_BIN", "")
+EN_BIN = os.environ.get("WAVWIDEN_EN_BIN", "")
 WRAPPER = shlex.split(os.environ.get("WAVWIDEN_WRAPPER", ""))
 EOL = b"\r\n" if os.environ.get("WAVWIDEN_EOL", "lf") == "crlf" else b"\n"
 FAIL = 255  # the exit status -1 as the parent sees it

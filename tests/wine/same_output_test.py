@@ -100,5 +100,26 @@ class SameAsLinux(unittest.TestCase):
                 self.assertEqual(run(WRAPPER + [BIN, in_name] + args, windows), expected)
 
 
+
+@unittest.skipUnless(LINUX_BIN and BIN, "needs WAVWIDEN_LINUX_BIN and WAVWIDEN_BIN")
+class EnglishAsLinux(unittest.TestCase):
+    """wavwiden-en.exe, beside wavwiden.exe, on the example and on a Korean
+    name: the Linux build's status and file, and the name printed as given,
+    in UTF-8, redirected."""
+
+    def test_english_on_the_example_and_a_korean_name(self):
+        exe = os.path.join(os.path.dirname(BIN), "wavwiden-en.exe")
+        linux = os.path.join(os.path.dirname(LINUX_BIN), "wavwiden-en")
+        for in_name in ("in.wav", "한국어.wav"):
+            with self.subTest(in_name), tempfile.TemporaryDirectory() as ours, \
+                    tempfile.TemporaryDirectory() as windows:
+                for folder in (ours, windows):
+                    shutil.copyfile(EXAMPLE, os.path.join(folder, in_name))
+                status, out, err, files = run([linux, in_name, "out.wav"], ours)
+                self.assertEqual(run(WRAPPER + [exe, in_name, "out.wav"], windows),
+                                 (status, crlf(out), crlf(err), files))
+                self.assertIn(f"File: {in_name}".encode(), out)
+
+
 if __name__ == "__main__":
     unittest.main()
