@@ -3,7 +3,6 @@
 #include <iconv.h>
 
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -43,14 +42,17 @@ TEST(WavText, FormatLabelsLineUpTheirColons) {
   }
 }
 
-// The conversions of a printf format, flags and widths left out: "%04X %ld"
-// gives "X ld".
+// The conversions of a printf format, flags, widths and precisions left
+// out: "%04X %.3f %ld" gives "X f ld ".
 std::string conversions(const char *format) {
-  static const std::regex kConversion("%[-+ #0]*[0-9]*(?:\\.[0-9]+)?(l?[a-zA-Z])");
   std::string found;
-  const std::string text(format);
-  for (std::sregex_iterator it(text.begin(), text.end(), kConversion), end; it != end; ++it)
-    found += (*it)[1].str() + " ";
+  for (const char *p = std::strchr(format, '%'); p; p = std::strchr(p, '%')) {
+    ++p;
+    while (*p != '\0' && std::strchr("-+ #0123456789.", *p)) ++p;
+    if (*p == 'l') found += *p++;
+    found += *p++;
+    found += ' ';
+  }
   return found;
 }
 
