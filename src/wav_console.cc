@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+#include "wav_english.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -31,14 +33,21 @@ struct ConsoleState {
 
 ConsoleState console;
 
+// Formats in English, or as vsnprintf does for Japanese.
+int formatInto(bool english, char *out, std::size_t size, const char *format,
+               std::va_list args) {
+  return english ? wavEnglishFormat(out, size, format, args)
+                 : std::vsnprintf(out, size, format, args);
+}
+
 // Formats into a stack buffer when the text fits, else into the heap. "%c"
-// may put zero bytes into the text, so the length comes from vsnprintf.
+// may put zero bytes into the text, so the length comes from the formatting.
 template <typename Sink>
-void consoleFormat(const char *format, std::va_list args, Sink sink) {
+void consoleFormat(bool english, const char *format, std::va_list args, Sink sink) {
   char local[1024];
   std::va_list again;
   va_copy(again, args);
-  int size = std::vsnprintf(local, sizeof local, format, args);
+  int size = formatInto(english, local, sizeof local, format, args);
   if (size < 0) {
     va_end(again);
     return;
@@ -49,7 +58,7 @@ void consoleFormat(const char *format, std::va_list args, Sink sink) {
   } else {
     std::unique_ptr<char[]> big(new (std::nothrow) char[length + 1]);
     if (big) {
-      std::vsnprintf(big.get(), length + 1, format, again);
+      formatInto(english, big.get(), length + 1, format, again);
       sink(big.get(), length);
     }
   }
@@ -114,26 +123,38 @@ void wavConsoleCollect(ConsoleBuffer &buffer, std::FILE *sink, const char *text,
   }
 }
 
-void wavConsoleSay(const WavText *text, ...) {
+namespace {
+
+// Prints text formatted with args, in the voice's own words and on its own
+// stream, where the voice has words for it.
+void say(const WavText *text, std::va_list args) {
   ready();
   const bool english = console.voice == WavVoice::kEnglish;
   const char *format = english ? text->english : text->sjis;
   if (*format == '\0' || (english && text->report && console.repeated)) return;
-  std::va_list args;
-  va_start(args, text);
   if (english) {
     std::FILE *stream = text->report || text->stream == WavStream::kOut ? stdout : stderr;
-    consoleFormat(format, args,
-                  [stream](const char *bytes, std::size_t size) { englishWrite(stream, bytes, size); });
+    consoleFormat(true, format, args, [stream](const char *bytes, std::size_t size) {
+      englishWrite(stream, bytes, size);
+    });
   } else if (text->stream == WavStream::kErr || console.outIsTerminal) {
     std::FILE *stream = text->stream == WavStream::kErr ? stderr : stdout;
-    consoleFormat(format, args,
-                  [stream](const char *bytes, std::size_t size) { std::fwrite(bytes, 1, size, stream); });
+    consoleFormat(false, format, args, [stream](const char *bytes, std::size_t size) {
+      std::fwrite(bytes, 1, size, stream);
+    });
   } else {
-    consoleFormat(format, args, [](const char *bytes, std::size_t size) {
+    consoleFormat(false, format, args, [](const char *bytes, std::size_t size) {
       wavConsoleCollect(console.out, stdout, bytes, size);
     });
   }
+}
+
+}  // namespace
+
+void wavConsoleSay(const WavText *text, ...) {
+  std::va_list args;
+  va_start(args, text);
+  say(text, args);
   va_end(args);
 }
 
@@ -145,7 +166,7 @@ void wavSayChunk(const WavText &text, const std::uint8_t *id, std::uint32_t leng
     for (int i = 0; i < 4; ++i) {
       char escaped[5];
       const bool plain = id[i] >= 0x20 && id[i] < 0x7F && id[i] != '"' && id[i] != '\\';
-      std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02X", id[i]);
+      std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02x", id[i]);
       shown += escaped;
     }
     wavSay(text, shown.c_str(), static_cast<unsigned long>(length));

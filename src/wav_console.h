@@ -7,7 +7,8 @@
 // writes that text out (the driver calls it on every way out). wavwiden-en
 // speaks English in UTF-8 (wide text to a Windows console), each output
 // written at once: its report on standard output, its warnings and failures
-// on standard error.
+// on standard error. What wavwiden-en prints of a name cannot drive a
+// terminal.
 #pragma once
 
 #include <cstddef>
@@ -59,7 +60,8 @@ void wavSay(const WavText &text, Args... args) {
 // Prints the length line of a chunk, text being kTextChunkLength,
 // kTextFmtLength or kTextDataLength: its four id bytes as they are, and the
 // length as a signed number, for wavwiden; its id as text, unprintable bytes
-// escaped, and the length as it is, for wavwiden-en.
+// escaped (printable ASCII other than " and \ as it is, all else as \xNN,
+// lowercase), and the length as it is, for wavwiden-en.
 void wavSayChunk(const WavText &text, const std::uint8_t *id, std::uint32_t length);
 
 // The report printed next repeats the one printed: wavwiden-en leaves it out.
