@@ -1,5 +1,6 @@
 #include "wav_console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -158,6 +159,20 @@ void wavConsoleSay(const WavText *text, ...) {
   va_end(args);
 }
 
+void wavConsoleFail(const WavText *text, WavError error, const char *path, ...) {
+  ready();
+  if (console.voice == WavVoice::kEnglish && text->failure) {
+    char reason[kWavReasonSize];
+    wavErrorReason(error, reason);
+    wavConsoleSay(text, path, static_cast<const char *>(reason));
+    return;
+  }
+  std::va_list args;
+  va_start(args, path);
+  say(text, args);
+  va_end(args);
+}
+
 void wavSayChunk(const WavText &text, const std::uint8_t *id, std::uint32_t length) {
   ready();
   const long printed = static_cast<std::int32_t>(length);
@@ -182,4 +197,46 @@ void wavReportRepeat() { console.repeated = true; }
 void wavOutFlush() {
   ready();
   wavConsoleFlush(console.out, stdout);
+}
+
+WavError wavErrnoGet() { return {WavErrorKind::kErrno, static_cast<std::uint32_t>(errno)}; }
+
+#ifdef _WIN32
+WavError wavLastErrorGet() { return {WavErrorKind::kWin32, GetLastError()}; }
+
+namespace {
+
+// The system's message for a Win32 code as UTF-8, its line breaks made
+// spaces; empty where it has none in US English or in the language Windows
+// picks by default (language 0: neutral, the thread's, the user's, the
+// system's, then US English).
+void systemMessage(std::uint32_t code, char (&text)[kWavReasonSize]) {
+  constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                           FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  wchar_t wide[512];
+  DWORD length = FormatMessageW(kFlags, nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                wide, 512, nullptr);
+  if (length == 0) length = FormatMessageW(kFlags, nullptr, code, 0, wide, 512, nullptr);
+  const int bytes = length == 0 ? 0
+                                : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), text,
+                                                      static_cast<int>(sizeof text - 1), nullptr, nullptr);
+  text[bytes > 0 ? bytes : 0] = '\0';
+}
+
+}  // namespace
+#endif
+
+void wavErrorReason(const WavError &error, char (&text)[kWavReasonSize]) {
+  text[0] = '\0';
+  if (error.kind == WavErrorKind::kErrno)
+    std::snprintf(text, sizeof text, "%s", std::strerror(static_cast<int>(error.code)));
+#ifdef _WIN32
+  else
+    systemMessage(error.code, text);
+#endif
+  std::size_t length = std::strlen(text);
+  while (length > 0 && std::strchr("\r\n .", text[length - 1])) --length;
+  text[length] = '\0';
+  if (length == 0)
+    std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error.code));
 }

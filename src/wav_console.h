@@ -8,7 +8,7 @@
 // speaks English in UTF-8 (wide text to a Windows console), each output
 // written at once: its report on standard output, its warnings and failures
 // on standard error. What wavwiden-en prints of a name cannot drive a
-// terminal.
+// terminal; its failures carry the system's reason.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +63,48 @@ void wavSay(const WavText &text, Args... args) {
 // escaped (printable ASCII other than " and \ as it is, all else as \xNN,
 // lowercase), and the length as it is, for wavwiden-en.
 void wavSayChunk(const WavText &text, const std::uint8_t *id, std::uint32_t length);
+
+// What a failed call left to say why: errno, or on Windows the code
+// GetLastError() gives after a Win32 call. It is taken right after the call
+// that failed, before anything else can change it (closing a file, printing).
+enum class WavErrorKind : std::uint8_t { kErrno, kWin32 };
+struct WavError {
+  WavErrorKind kind = WavErrorKind::kErrno;
+  std::uint32_t code = 0;
+};
+
+// errno, after a failed C library or POSIX call; on Windows also after a
+// failed C runtime call (_wfopen, fread, fwrite, fclose, _chsize_s, _read,
+// _write), which sets errno from the system's code. Not _doserrno: the
+// runtime leaves that as it was after the failures it finds itself (a bad
+// descriptor, no descriptor left, no memory).
+WavError wavErrnoGet();
+#ifdef _WIN32
+// GetLastError(), after a failed Win32 call (CreateFileW, MoveFileExW,
+// ReplaceFileW, FlushFileBuffers, SetFileInformationByHandle).
+WavError wavLastErrorGet();
+#endif
+
+// Room for a reason, its terminating zero included.
+constexpr std::size_t kWavReasonSize = 1024;
+
+// The system's reason for error in English, one line without a full stop,
+// into text: strerror's text for errno (the program sets no locale, so it is
+// the C locale's English; the Windows C runtime's is English too), and for a
+// Win32 code the system's message in US English, else in the language
+// Windows picks by default, else "error N", as UTF-8.
+void wavErrorReason(const WavError &error, char (&text)[kWavReasonSize]);
+
+// Prints a failure. wavwiden prints text's Japanese formatted with args,
+// exactly as wavSay would: path and error play no part in it. wavwiden-en
+// prints a failure text's English (WavText::failure) with path, the file the
+// failure is about, and the reason for error, and any other text's English
+// with args.
+void wavConsoleFail(const WavText *text, WavError error, const char *path, ...);
+template <typename... Args>
+void wavSayFailure(const WavText &text, const char *path, WavError error, Args... args) {
+  wavConsoleFail(&text, error, path, args...);
+}
 
 // The report printed next repeats the one printed: wavwiden-en leaves it out.
 void wavReportRepeat();

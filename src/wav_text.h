@@ -7,6 +7,10 @@
 // terminal. The texts are printf formats. A text one program does not print
 // is empty for it: wavwiden's texts are fixed, so the warnings and the line
 // for a format chunk cut short are wavwiden-en's alone.
+// A failure text says why a file could not be opened, read, written, synced
+// or renamed: wavwiden prints its Japanese, the same bytes as the text
+// beside it without a reason, and wavwiden-en its English with the file's
+// name and the system's reason (wavSayFailure).
 #pragma once
 
 // Where wavwiden writes a text.
@@ -19,6 +23,8 @@ struct WavText {
   WavStream stream;      // where wavwiden writes it
   bool report;           // a line of the report of the source, which wavwiden-en
                          // prints once, all on standard output
+  bool failure = false;  // a failure text: its English takes the file's name
+                         // and the system's reason, and nothing else
 };
 
 inline constexpr WavText kTextUsage = {
@@ -207,41 +213,39 @@ inline constexpr WavText kTextDelayNoFrames = {
     "warning: a delay of %g s is less than one frame at %lu Hz: the right channel is the left one\n",
     WavStream::kErr, false};
 
+// The failure texts, each with the Japanese of the text without a reason
+// that wavwiden prints for the same failure.
+constexpr WavText wavFailure(const WavText &japanese, const char *english) {
+  return {japanese.readable, japanese.sjis, english, WavStream::kErr, false, true};
+}
+inline constexpr WavText kTextInputOpenFailure =
+    wavFailure(kTextInputOpenFailed, "error: cannot open the source %s: %s\n");
+inline constexpr WavText kTextHeaderReadFailure =
+    wavFailure(kTextHeaderReadFailed, "error: cannot read the header of the source %s: %s\n");
+inline constexpr WavText kTextReadFailure =
+    wavFailure(kTextReadFailed, "error: cannot read the source %s: %s\n");
+inline constexpr WavText kTextOutputOpenFailure =
+    wavFailure(kTextOutputOpenFailed, "error: cannot open the output %s: %s\n");
+inline constexpr WavText kTextHeaderWriteFailure =
+    wavFailure(kTextHeaderWriteFailed, "error: cannot write the header of the output %s: %s\n");
+inline constexpr WavText kTextWriteFailure =
+    wavFailure(kTextWriteFailed, "error: cannot write the output %s: %s\n");
+inline constexpr WavText kTextSyncFailure =
+    wavFailure(kTextWriteFailed, "error: cannot sync the output %s to the disk: %s\n");
+inline constexpr WavText kTextFolderSyncFailure =
+    wavFailure(kTextWriteFailed, "error: cannot sync the folder of the output %s to the disk: %s\n");
+inline constexpr WavText kTextRenameFailure =
+    wavFailure(kTextOutputOpenFailed, "error: cannot rename the new file to the output %s: %s\n");
+
 inline constexpr const WavText *kAllTexts[] = {
-    &kTextUsage,
-    &kTextNotMono,
-    &kTextNoMemory,
-    &kTextTooLarge,
-    &kTextInputChanged,
-    &kTextConverted,
-    &kTextFileName,
-    &kTextChunkLength,
-    &kTextFmtLength,
-    &kTextDataLength,
-    &kTextFormatTag,
-    &kTextChannels,
-    &kTextSampleRate,
-    &kTextBytesPerSec,
-    &kTextBlockAlign,
-    &kTextBitsPerSample,
-    &kTextPlayTime,
-    &kTextInputOpenFailed,
-    &kTextHeaderReadFailed,
-    &kTextNoWave,
-    &kTextNoRiff,
-    &kTextReadFailed,
-    &kTextNotPcm,
-    &kTextFormatTagIs,
-    &kTextNot8Or16Bits,
-    &kTextBitsIs,
-    &kTextFmtCutShort,
-    &kTextNoFmtChunk,
-    &kTextNoDataChunk,
-    &kTextOutputOpenFailed,
-    &kTextHeaderWriteFailed,
-    &kTextWriteFailed,
-    &kTextDataWriteError,
-    &kTextDelayNotPlain,
-    &kTextDelayLong,
-    &kTextDelayCoversSource,
-    &kTextDelayNoFrames};
+    &kTextUsage, &kTextNotMono, &kTextNoMemory, &kTextTooLarge, &kTextInputChanged,
+    &kTextConverted, &kTextFileName, &kTextChunkLength, &kTextFmtLength, &kTextDataLength,
+    &kTextFormatTag, &kTextChannels, &kTextSampleRate, &kTextBytesPerSec, &kTextBlockAlign,
+    &kTextBitsPerSample, &kTextPlayTime, &kTextInputOpenFailed, &kTextHeaderReadFailed,
+    &kTextNoWave, &kTextNoRiff, &kTextReadFailed, &kTextNotPcm, &kTextFormatTagIs,
+    &kTextNot8Or16Bits, &kTextBitsIs, &kTextFmtCutShort, &kTextNoFmtChunk, &kTextNoDataChunk,
+    &kTextOutputOpenFailed, &kTextHeaderWriteFailed, &kTextWriteFailed, &kTextDataWriteError,
+    &kTextDelayNotPlain, &kTextDelayLong, &kTextDelayCoversSource, &kTextDelayNoFrames,
+    &kTextInputOpenFailure, &kTextHeaderReadFailure, &kTextReadFailure, &kTextOutputOpenFailure,
+    &kTextHeaderWriteFailure, &kTextWriteFailure, &kTextSyncFailure, &kTextFolderSyncFailure,
+    &kTextRenameFailure};

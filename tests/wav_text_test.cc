@@ -57,16 +57,53 @@ std::string conversions(const char *format) {
 }
 
 // wavwiden-en's words take the arguments wavwiden's do, in the same order;
-// the chunk length lines, printed by wavSayChunk, take a name and a length.
+// the chunk length lines, printed by wavSayChunk, take a name and a length;
+// a failure text, printed by wavSayFailure, the file's name and the reason.
+// Each text of wavwiden-en's alone takes the arguments its callers give.
 TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
+  const struct {
+    const WavText *text;
+    const char *conversions;
+  } englishOnly[] = {
+      {&kTextFmtCutShort, ""},          {&kTextDelayNotPlain, "s g "},
+      {&kTextDelayLong, "g "},          {&kTextDelayCoversSource, "ld "},
+      {&kTextDelayNoFrames, "g lu "},
+  };
   for (const WavText *text : kAllTexts) {
     SCOPED_TRACE(text->english);
     const bool chunk =
         text == &kTextChunkLength || text == &kTextFmtLength || text == &kTextDataLength;
+    const char *expected = nullptr;
+    for (const auto &row : englishOnly)
+      if (row.text == text) expected = row.conversions;
     if (chunk) {
       EXPECT_EQ(conversions(text->english), "s lu ");
-    } else if (*text->sjis != '\0' && *text->english != '\0') {
+    } else if (text->failure) {
+      EXPECT_EQ(conversions(text->english), "s s ");
+    } else if (*text->sjis == '\0') {
+      ASSERT_NE(expected, nullptr) << "a text of wavwiden-en's alone, not in the table";
+      EXPECT_EQ(conversions(text->english), expected);
+    } else if (*text->english != '\0') {
       EXPECT_EQ(conversions(text->english), conversions(text->sjis));
+    }
+  }
+}
+
+// wavEnglishFormat takes a string or a character bare and a number with
+// flags, width and precision; the table holds no other conversion.
+TEST(WavText, EnglishUsesOnlyConversionsItsFormatterTakes) {
+  for (const WavText *text : kAllTexts) {
+    SCOPED_TRACE(text->english);
+    for (const char *p = std::strchr(text->english, '%'); p; p = std::strchr(p, '%')) {
+      const std::size_t flags = std::strspn(p + 1, "-+ #0123456789.");
+      const std::string conversion(p + 1 + flags, p[1 + flags] == 'l' ? 2 : 1);
+      EXPECT_NE(std::string(" s c d u ld lu X f g ").find(" " + conversion + " "),
+                std::string::npos)
+          << conversion;
+      if (conversion == "s" || conversion == "c") {
+        EXPECT_EQ(flags, 0u);
+      }
+      p += 1 + flags + conversion.size();
     }
   }
 }
