@@ -29,22 +29,13 @@ float toFloat(double value) {
   return static_cast<float>(value);
 }
 
-}  // namespace
-
-float wavDecimalParse(const char *text) {
-  const char *p = text;
-  while (isSpace(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-    if (std::strncmp(p, "INF", 3) == 0) return toFloat(negative ? -HUGE_VAL : HUGE_VAL);
-    if (std::strncmp(p, "NAN", 3) == 0) return std::numeric_limits<float>::quiet_NaN();
-  }
-
+// The number of digits with an optional '.' and an optional exponent at p,
+// after its sign, times 10^shift, rounded correctly to a double and that to
+// a float; 0 where p holds no digits.
+float decimalRead(const char *p, bool negative, std::int64_t shift) {
   // The digits, without the point, and the power of ten that scales them.
   std::string digits;
-  std::int64_t scale = 0;
+  std::int64_t scale = shift;
   while (isDigit(*p)) digits += *p++;
   if (*p == '.') {
     ++p;
@@ -84,19 +75,54 @@ float wavDecimalParse(const char *text) {
   return toFloat(negative ? -value : value);
 }
 
-bool wavDecimalPlain(const char *text) {
+// Where the plain decimal number that text starts with ends: an optional
+// sign, digits with an optional '.', an optional exponent; null where text
+// starts with none.
+const char *plainEnd(const char *text) {
   const char *p = text;
   if (*p == '+' || *p == '-') ++p;
   bool digits = false;
   for (; isDigit(*p); ++p) digits = true;
   if (*p == '.')
     for (++p; isDigit(*p); ++p) digits = true;
-  if (!digits) return false;
+  if (!digits) return nullptr;
   if (*p == 'e' || *p == 'E') {
     ++p;
     if (*p == '+' || *p == '-') ++p;
-    if (!isDigit(*p)) return false;
+    if (!isDigit(*p)) return nullptr;
     while (isDigit(*p)) ++p;
   }
-  return *p == '\0';
+  return p;
+}
+
+}  // namespace
+
+float wavDecimalParse(const char *text) {
+  const char *p = text;
+  while (isSpace(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+    if (std::strncmp(p, "INF", 3) == 0) return toFloat(negative ? -HUGE_VAL : HUGE_VAL);
+    if (std::strncmp(p, "NAN", 3) == 0) return std::numeric_limits<float>::quiet_NaN();
+  }
+  return decimalRead(p, negative, 0);
+}
+
+bool wavDecimalPlain(const char *text) {
+  const char *end = plainEnd(text);
+  return end && *end == '\0';
+}
+
+// Milliseconds are the same digits three places further down: the text
+// 30ms is read as 30e-3, and so rounds as 0.03 does.
+bool wavDelayParse(const char *text, float &seconds) {
+  const char *end = plainEnd(text);
+  if (!end || (*end != '\0' && std::strcmp(end, "s") != 0 && std::strcmp(end, "ms") != 0))
+    return false;
+  const bool negative = *text == '-';
+  const char *digits = *text == '+' || negative ? text + 1 : text;
+  seconds = decimalRead(digits, negative, *end == 'm' ? -3 : 0);
+  return true;
 }

@@ -1,5 +1,6 @@
 // The delay argument: decimal text to a 32-bit float, the same on every
-// platform and in every locale.
+// platform and in every locale: wavwiden reads what number the text starts
+// with, wavwiden-en takes only a plain number, with an optional unit.
 #pragma once
 
 // Reads optional leading white space, an optional sign, digits with an
@@ -13,3 +14,11 @@ float wavDecimalParse(const char *text);
 // Whether text is a plain decimal number in full: an optional sign, digits
 // with an optional '.', an optional exponent, and nothing else.
 bool wavDecimalPlain(const char *text);
+
+// wavwiden-en's delay: whether text is, in full, a plain decimal number
+// followed by an optional unit, s or ms (an optional sign, digits with an
+// optional '.', an optional exponent: [+-]?(D+(.D*)?|.D+)([eE][+-]?D+)?),
+// and nothing else: no space, no hexadecimal form, no infinity or NaN. If
+// so, seconds is its value as wavDecimalParse reads the number, the decimal
+// number of milliseconds first taken exactly as that many thousandths.
+bool wavDelayParse(const char *text, float &seconds);
