@@ -50,7 +50,10 @@ def run(program, args, files):
         after = {}
         for name in sorted(os.listdir(folder)):
             path = os.path.join(folder, name)
-            after[name] = open(path, "rb").read() if os.path.isfile(path) else None
+            after[name] = None
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    after[name] = f.read()
     return status, combined, apart.stdout, apart.stderr, after
 
 
