@@ -5,13 +5,19 @@
 // is a Japanese Windows console tool, so its output stays Shift_JIS whatever
 // the terminal uses; pipe it through `iconv -f CP932` to read it on a UTF-8
 // terminal. The texts are printf formats. A text one program does not print
-// is empty for it: wavwiden's texts are fixed, so the warnings and the line
-// for a format chunk cut short are wavwiden-en's alone.
+// is empty for it: wavwiden's texts are fixed, so the warnings, the options'
+// texts and the line for a format chunk cut short are wavwiden-en's alone.
 // A failure text says why a file could not be opened, read, written, synced
 // or renamed: wavwiden prints its Japanese, the same bytes as the text
 // beside it without a reason, and wavwiden-en its English with the file's
 // name and the system's reason (wavSayFailure).
 #pragma once
+
+// The version text's: the project's version and the copyright line of its
+// license, from the build.
+#if !defined(WAVWIDEN_VERSION) || !defined(WAVWIDEN_COPYRIGHT)
+#error "the build defines WAVWIDEN_VERSION and WAVWIDEN_COPYRIGHT (CMakeLists.txt)"
+#endif
 
 // Where wavwiden writes a text.
 enum class WavStream { kOut, kErr };
@@ -30,7 +36,7 @@ struct WavText {
 inline constexpr WavText kTextUsage = {
     "モノラルをステレオに変換します.\n\n 引数に <入力ファイル名> <出力ファイル名>を\n 指定してください.\n\n 例 : wavwiden  foo.wav  out.wav\n",
     "\x83\x82\x83m\x83\x89\x83\x8B\x82\xF0\x83X\x83" "e\x83\x8C\x83I\x82\xC9\x95\xCF\x8A\xB7\x82\xB5\x82\xDC\x82\xB7.\n\n \x88\xF8\x90\x94\x82\xC9 <\x93\xFC\x97\xCD\x83t\x83@\x83" "C\x83\x8B\x96\xBC> <\x8Fo\x97\xCD\x83t\x83@\x83" "C\x83\x8B\x96\xBC>\x82\xF0\n \x8Ew\x92\xE8\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2.\n\n \x97\xE1 : wavwiden  foo.wav  out.wav\n",
-    "Usage: wavwiden-en IN.wav OUT.wav [DELAY]\nConverts the mono WAVE file IN.wav into the stereo file OUT.wav whose right\nchannel is the left delayed by DELAY seconds (0.03 when left out).\nerror: give the source's and the output's file names\n",
+    "Usage: wavwiden-en [OPTION]... IN.wav OUT.wav [DELAY]\nConverts the mono WAVE file IN.wav into the stereo file OUT.wav whose right\nchannel is the left delayed by DELAY seconds (0.03 when left out).\nerror: give the source's and the output's file names; wavwiden-en --help tells more\n",
     WavStream::kErr, false};
 inline constexpr WavText kTextNotMono = {
     "入力はモノラルファイルでなければなりません!\n",
@@ -237,6 +243,44 @@ inline constexpr WavText kTextFolderSyncFailure =
 inline constexpr WavText kTextRenameFailure =
     wavFailure(kTextOutputOpenFailed, "error: cannot rename the new file to the output %s: %s\n");
 
+// wavwiden-en's options and operands. The usage line is the help's first.
+constexpr WavText wavEnglish(const char *english, WavStream stream) {
+  return {"", "", english, stream, false};
+}
+inline constexpr WavText kTextHelp = wavEnglish(
+    "Usage: wavwiden-en [OPTION]... IN.wav OUT.wav [DELAY]\n"
+    "Convert the mono WAVE file IN.wav into the stereo file OUT.wav: its left\n"
+    "channel is IN.wav, its right channel IN.wav delayed by DELAY.\n"
+    "\n"
+    "DELAY is in seconds (0.03, .5, 1e-2, 0.03s) or milliseconds (30ms); 0.03 s\n"
+    "when left out. A negative DELAY (-0.01) makes the right channel lead.\n"
+    "\"-\" as IN.wav is standard input, as OUT.wav standard output (the report then\n"
+    "goes to standard error). OUT.wav may be IN.wav, which is then replaced.\n"
+    "\n"
+    "  -h, --help     print this help and exit\n"
+    "      --version  print the version and exit\n"
+    "      --         end the options: what follows are file names and DELAY\n"
+    "\n"
+    "Exit status: 0 on success, 255 on any failure.\n"
+    "The manual: wavwiden-en(1), shown by \"man wavwiden-en\".\n",
+    WavStream::kOut);
+inline constexpr WavText kTextVersion = wavEnglish(
+    "wavwiden-en " WAVWIDEN_VERSION "\n" WAVWIDEN_COPYRIGHT "\n"
+    "License: MIT. The program is provided as is, without warranty of any kind.\n",
+    WavStream::kOut);
+inline constexpr WavText kTextUnknownOption = wavEnglish(
+    "error: unknown option \"%s\"; wavwiden-en --help lists the options\n", WavStream::kErr);
+inline constexpr WavText kTextTooManyOperands = wavEnglish(
+    "Usage: wavwiden-en [OPTION]... IN.wav OUT.wav [DELAY]\n"
+    "error: %d operands given, but at most 3 are taken (*.wav gives one for each file); nothing was changed\n",
+    WavStream::kErr);
+inline constexpr WavText kTextDelayNotNumber = wavEnglish(
+    "error: the delay \"%s\" is not a number of seconds (0.03, .5, -0.01, 1e-2, 0.03s) or milliseconds (30ms)\n", WavStream::kErr);
+inline constexpr WavText kTextOutputTerminal = wavEnglish(
+    "error: the output %s is a terminal: WAVE data is not written to one; redirect it to a file or a pipe\n", WavStream::kErr);
+inline constexpr WavText kTextOutputIsSource = wavEnglish(
+    "error: standard output is the source %s itself: give its name as OUT.wav to convert it in place\n", WavStream::kErr);
+
 inline constexpr const WavText *kAllTexts[] = {
     &kTextUsage, &kTextNotMono, &kTextNoMemory, &kTextTooLarge, &kTextInputChanged,
     &kTextConverted, &kTextFileName, &kTextChunkLength, &kTextFmtLength, &kTextDataLength,
@@ -248,4 +292,5 @@ inline constexpr const WavText *kAllTexts[] = {
     &kTextDelayNotPlain, &kTextDelayLong, &kTextDelayCoversSource, &kTextDelayNoFrames,
     &kTextInputOpenFailure, &kTextHeaderReadFailure, &kTextReadFailure, &kTextOutputOpenFailure,
     &kTextHeaderWriteFailure, &kTextWriteFailure, &kTextSyncFailure, &kTextFolderSyncFailure,
-    &kTextRenameFailure};
+    &kTextRenameFailure, &kTextHelp, &kTextVersion, &kTextUnknownOption, &kTextTooManyOperands,
+    &kTextDelayNotNumber, &kTextOutputTerminal, &kTextOutputIsSource};

@@ -2,6 +2,7 @@
 // readable form; glibc's iconv is the reference encoder.
 #include <iconv.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -67,7 +68,10 @@ TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
   } englishOnly[] = {
       {&kTextFmtCutShort, ""},          {&kTextDelayNotPlain, "s g "},
       {&kTextDelayLong, "g "},          {&kTextDelayCoversSource, "ld "},
-      {&kTextDelayNoFrames, "g lu "},
+      {&kTextDelayNoFrames, "g lu "},   {&kTextHelp, ""},
+      {&kTextVersion, ""},              {&kTextUnknownOption, "s "},
+      {&kTextTooManyOperands, "d "},    {&kTextDelayNotNumber, "s "},
+      {&kTextOutputTerminal, "s "},     {&kTextOutputIsSource, "s "},
   };
   for (const WavText *text : kAllTexts) {
     SCOPED_TRACE(text->english);
@@ -106,6 +110,27 @@ TEST(WavText, EnglishUsesOnlyConversionsItsFormatterTakes) {
       p += 1 + flags + conversion.size();
     }
   }
+}
+
+// Wherever wavwiden-en gives its usage line, it is the help's first; the
+// version text gives the version, the copyright and the license.
+TEST(WavText, OneUsageLineAndAVersion) {
+  const std::string help = kTextHelp.english;
+  const std::string usage = help.substr(0, help.find('\n') + 1);
+  EXPECT_EQ(usage.rfind("Usage: wavwiden-en ", 0), 0u);
+  for (const WavText *text : kAllTexts) {
+    const char *given = std::strstr(text->english, "Usage: ");
+    if (given) {
+      EXPECT_EQ(std::string(given, usage.size()), usage) << text->english;
+    }
+  }
+  const std::string version = kTextVersion.english;
+  unsigned major = 0, minor = 0, patch = 0;
+  char after = '\0';
+  EXPECT_EQ(std::sscanf(version.c_str(), "wavwiden-en %u.%u.%u%c", &major, &minor, &patch, &after), 4);
+  EXPECT_EQ(after, '\n');
+  EXPECT_EQ(version.find("\nCopyright "), version.find('\n'));
+  EXPECT_NE(version.find("\nLicense: MIT"), std::string::npos);
 }
 
 }  // namespace
