@@ -69,14 +69,12 @@ void frameLoop(benchmark::State &state, std::size_t width) {
     state.SkipWithError("no memory");
     return;
   }
-  const std::int32_t delay =
-      wavDelayFrames(kRate, static_cast<float>(state.range(0)) * 1e-6f);
+  const std::int32_t delay = wavDelayFrames(kRate, static_cast<float>(state.range(0)) * 1e-6f);
   const WavDelayedRange delayed = wavDelayedRange(frames, delay);
   const std::uint8_t *source = job.in.data.get();
+  const auto from = static_cast<std::int64_t>(delayed.begin) - delay;
   const std::uint8_t *right =
-      delayed.begin == delayed.end
-          ? source
-          : source + static_cast<std::int64_t>(delayed.begin - delay) * static_cast<std::int64_t>(width);
+      delayed.begin == delayed.end ? source : source + from * static_cast<std::int64_t>(width);
   for (auto _ : state) {
     wavStereo(width, source, right, job.window.get(), frames, delayed);
     benchmark::DoNotOptimize(job.window.get());

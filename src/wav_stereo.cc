@@ -147,14 +147,6 @@ void stereoFill(const std::uint8_t *left, const std::uint8_t *right, std::uint8_
                           count - end);
 }
 
-template <std::size_t Width, typename Sample>
-void stereoFillOf(const Sample *left, const Sample *right, Sample *stereo, std::size_t count,
-                  WavDelayedRange delayed) {
-  stereoFill<Width>(reinterpret_cast<const std::uint8_t *>(left),
-                    reinterpret_cast<const std::uint8_t *>(right),
-                    reinterpret_cast<std::uint8_t *>(stereo), count, delayed);
-}
-
 }  // namespace
 
 std::int32_t wavDelayFrames(std::uint32_t sampleRate, float delay) {
@@ -198,28 +190,15 @@ void wavStereo8(const std::uint8_t *left, const std::uint8_t *right, std::uint8_
   stereoFill<1>(left, right, stereo, count, delayed);
 }
 
-// Samples of 16 bits and more are copied as whole words or their bytes in
-// order, so their little-endian bytes stay as they are.
 void wavStereo16(const std::uint16_t *left, const std::uint16_t *right, std::uint16_t *stereo,
                  std::size_t count, WavDelayedRange delayed) {
-  stereoFillOf<2>(left, right, stereo, count, delayed);
+  stereoFill<2>(reinterpret_cast<const std::uint8_t *>(left),
+                reinterpret_cast<const std::uint8_t *>(right),
+                reinterpret_cast<std::uint8_t *>(stereo), count, delayed);
 }
 
-void wavStereo24(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
-                 std::size_t count, WavDelayedRange delayed) {
-  stereoFill<3>(left, right, stereo, count, delayed);
-}
-
-void wavStereo32(const std::uint32_t *left, const std::uint32_t *right, std::uint32_t *stereo,
-                 std::size_t count, WavDelayedRange delayed) {
-  stereoFillOf<4>(left, right, stereo, count, delayed);
-}
-
-void wavStereo64(const std::uint64_t *left, const std::uint64_t *right, std::uint64_t *stereo,
-                 std::size_t count, WavDelayedRange delayed) {
-  stereoFillOf<8>(left, right, stereo, count, delayed);
-}
-
+// Samples of 16 bits and more are copied as whole words or their bytes in
+// order, so their little-endian bytes stay as they are.
 void wavStereo(std::size_t width, const std::uint8_t *left, const std::uint8_t *right,
                std::uint8_t *stereo, std::size_t count, WavDelayedRange delayed) {
   switch (width) {

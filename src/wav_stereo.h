@@ -32,15 +32,8 @@ void wavStereo8(const std::uint8_t *left, const std::uint8_t *right, std::uint8_
                 std::size_t count, WavDelayedRange delayed);
 void wavStereo16(const std::uint16_t *left, const std::uint16_t *right, std::uint16_t *stereo,
                  std::size_t count, WavDelayedRange delayed);
-// 24-bit samples have no word of their own: 3 bytes each, at any address.
-void wavStereo24(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
-                 std::size_t count, WavDelayedRange delayed);
-void wavStereo32(const std::uint32_t *left, const std::uint32_t *right, std::uint32_t *stereo,
-                 std::size_t count, WavDelayedRange delayed);
-void wavStereo64(const std::uint64_t *left, const std::uint64_t *right, std::uint64_t *stereo,
-                 std::size_t count, WavDelayedRange delayed);
-
-// The same for samples of width bytes (1 to 8) at any address, as the writer
-// holds them: the loop of that width.
+// The same for samples of any width from 1 to 8 bytes (8-bit to 32-bit PCM,
+// 32- and 64-bit float, A-law, µ-law: 1, 2, 3, 4 or 8) at any address, as
+// the writer holds them: the loop of that width.
 void wavStereo(std::size_t width, const std::uint8_t *left, const std::uint8_t *right,
                std::uint8_t *stereo, std::size_t count, WavDelayedRange delayed);

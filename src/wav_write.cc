@@ -50,7 +50,7 @@ int windowsWrite(std::FILE *file, WavSamplesReader &samples, const StereoJob &jo
   std::uint8_t *stereo = job.window.get();
   std::uint8_t *scratch = stereo + kWavWindowSize / 2;
   // Source frames [from, to): bytes points at them where they are held, else
-  // they are read into room.
+  // they are read into room. 0 or -1 after printing why.
   auto framesRead = [&](std::size_t from, std::size_t to, std::uint8_t *room,
                         const std::uint8_t *&bytes) {
     return wavSamplesRead(samples, from * width, (to - from) * width, room, bytes);

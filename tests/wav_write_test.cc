@@ -220,8 +220,8 @@ TEST(WavDataWrite, WindowsOfALongSourceOfEveryWidthFollowTheFrameRule) {
       for (const bool inFile : {false, true}) {
         if (inFile) sourceFileLeave(path, source, job, entry);
         for (const auto &d : delays) {
-          SCOPED_TRACE(testing::Message() << width << " bytes, " << over << " over, delay "
-                                          << d.frames << (inFile ? ", in its file" : ", in memory"));
+          SCOPED_TRACE(testing::Message() << width << " bytes, " << over << " over, delay " << d.frames
+                                          << (inFile ? ", in its file" : ", in memory"));
           for (std::int64_t i = 0; i < n; ++i) {
             const std::int64_t j = i - d.frames >= 0 && i - d.frames < n ? i - d.frames : i;
             for (std::size_t b = 0; b < width; ++b) {
