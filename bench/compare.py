@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Times the whole wavwiden process against the I/O floor and other tools.
 
-For each source (64 MiB 16-bit, 256 MiB 8-bit and 1 GiB 16-bit mono at 48 kHz,
-generated once in a tmpfs folder) every round runs, back to back and in an
-order that rotates from round to round:
+For each source (48 kHz mono, generated once in a tmpfs folder: 64 MiB 16-bit,
+256 MiB 8-bit and 1 GiB 16-bit PCM, or with --formats 64 MiB and 256 MiB of
+each format named: PCM of 8, 16 or 24 bits, float of 32 or 64) every round
+runs, back to back and in an order that rotates from round to round:
   cat      cat in.wav in.wav > out.wav: the floor, the output wavwiden writes
            and twice the source it reads once
   wavwiden in.wav out.wav (0.03 s delay)
@@ -27,6 +28,7 @@ command starts with the same amount of recently used free memory; --cold
 leaves that out.
 
     bench/compare.py build/wavwiden [--runs 5] [--dir /dev/shm/wavwiden-bench] [--cold] [--pipe | --in-place]
+    bench/compare.py build/wavwiden-en --formats pcm24 float32 float64 [--cold]
 """
 import argparse
 import ctypes
@@ -42,32 +44,76 @@ import time
 
 MIB = 1 << 20
 RATE = 48000
-# (label, data bytes, bits per sample)
+# Each format as real files have it: (format tag, bits per sample, bytes of
+# "fmt ", ffmpeg's codec for it, the label). Tag 1 is PCM, with the 16-byte
+# "fmt "; tag 3 is IEEE float, with the 18-byte one (cbSize 0) and a "fact"
+# chunk holding the frame count.
+FORMATS = {
+    "pcm8": (1, 8, 16, "pcm_u8", "8-bit"),
+    "pcm16": (1, 16, 16, "pcm_s16le", "16-bit"),
+    "pcm24": (1, 24, 16, "pcm_s24le", "24-bit"),
+    "float32": (3, 32, 18, "pcm_f32le", "32-bit float"),
+    "float64": (3, 64, 18, "pcm_f64le", "64-bit float"),
+}
+# (label, data bytes, format) of the sources timed by default.
 SOURCES = [
-    ("64 MiB 16-bit", 64 * MIB, 16),
-    ("256 MiB 8-bit", 256 * MIB, 8),
-    ("1 GiB 16-bit", 1024 * MIB, 16),
+    ("64 MiB 16-bit", 64 * MIB, "pcm16"),
+    ("256 MiB 8-bit", 256 * MIB, "pcm8"),
+    ("1 GiB 16-bit", 1024 * MIB, "pcm16"),
 ]
+# The sizes of each format --formats names.
+FORMAT_SIZES = (64 * MIB, 256 * MIB)
 
 
-def source_write(path, size, bits):
-    """A mono PCM WAVE file of size bytes of noise, unless it is already there."""
-    if os.path.exists(path) and os.path.getsize(path) == size + 44:
-        return
+def header(size, fmt):
+    """The chunks before the samples of a mono source of size data bytes."""
+    tag, bits, fmt_size, _, _ = FORMATS[fmt]
     width = bits // 8
+    body = struct.pack("<HHIIHH", tag, 1, RATE, RATE * width, width, bits)
+    if fmt_size == 18:
+        body += struct.pack("<H", 0)
+    chunks = b"fmt " + struct.pack("<I", len(body)) + body
+    if tag != 1:
+        chunks += b"fact" + struct.pack("<II", 4, size // width)
+    chunks += b"data" + struct.pack("<I", size)
+    return b"RIFF" + struct.pack("<I", 4 + len(chunks) + size) + b"WAVE" + chunks
+
+
+def noise(n, fmt):
+    """n bytes of noise as samples of fmt: for float, values of 0.25 to 0.5
+    either way (the exponent bytes fixed, the sign and the rest random), never
+    an infinity or NaN that another tool might stumble on."""
+    block = bytearray(os.urandom(n))
+    tag, bits, _, _, _ = FORMATS[fmt]
+    if tag == 3:
+        width = bits // 8
+        top = bytes((b & 0x80) | (0x3E if bits == 32 else 0x3F) for b in range(256))
+        next_byte = bytes(((b & 0x7F) | 0x80) if bits == 32 else ((b & 0x0F) | 0xD0)
+                          for b in range(256))
+        block[width - 1::width] = block[width - 1::width].translate(top)
+        block[width - 2::width] = block[width - 2::width].translate(next_byte)
+    return block
+
+
+def source_write(path, size, fmt):
+    """A mono WAVE file of fmt with size bytes of noise (whole samples: size
+    rounded down to them), unless it is already there."""
+    width = FORMATS[fmt][1] // 8
+    size -= size % width
+    head = header(size, fmt)
+    if os.path.exists(path) and os.path.getsize(path) == size + len(head):
+        return
     with open(path + ".part", "wb") as f:
-        f.write(b"RIFF" + struct.pack("<I", size + 36) + b"WAVEfmt ")
-        f.write(struct.pack("<IHHIIHH", 16, 1, 1, RATE, RATE * width, width, bits))
-        f.write(b"data" + struct.pack("<I", size))
+        f.write(head)
         left = size
         while left:
             n = min(left, 64 * MIB)
-            f.write(os.urandom(n))
+            f.write(noise(n, fmt))
             left -= n
     os.replace(path + ".part", path)
 
 
-def commands(binary, src, out, bits, pipe, in_place):
+def commands(binary, src, out, fmt, pipe, in_place):
     """(name, argv, stdout path or None, the file it writes) for each tool
     that is installed; with a pipe, cat and wavwiden reading it; in place,
     cat, wavwiden and wavwiden converting out, a copy of src, into itself."""
@@ -80,7 +126,7 @@ def commands(binary, src, out, bits, pipe, in_place):
     if in_place:
         return found + [("in place", [binary, out, out], None, out)]
     if shutil.which("ffmpeg"):
-        codec = "pcm_u8" if bits == 8 else "pcm_s16le"
+        codec = FORMATS[fmt][3]
         found.append(("ffmpeg", ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", src,
                                  "-af", "pan=stereo|c0=c0|c1=c0,adelay=0|30", "-c:a", codec, out],
                       None, out))
@@ -170,24 +216,29 @@ def main():
                         help="serve each source twice through a named pipe (cat and wavwiden)")
     parser.add_argument("--in-place", action="store_true",
                         help="also time wavwiden converting a copy of the source into itself")
+    parser.add_argument("--formats", nargs="+", choices=FORMATS,
+                        help="sources of these formats instead, 64 MiB and 256 MiB of each "
+                             "(default: 64 MiB 16-bit, 256 MiB 8-bit, 1 GiB 16-bit)")
     parser.add_argument("--sizes", type=int, nargs="*",
                         help="only these sources, as 1-based indexes into the list")
     args = parser.parse_args()
     binary = os.path.abspath(args.binary)
     os.makedirs(args.dir, exist_ok=True)
     report = os.path.join(args.dir, "time.txt")
-    chosen = [SOURCES[i - 1] for i in args.sizes] if args.sizes else SOURCES
+    listed = ([(f"{size // MIB} MiB {FORMATS[fmt][4]}", size, fmt)
+               for fmt in args.formats for size in FORMAT_SIZES] if args.formats else SOURCES)
+    chosen = [listed[i - 1] for i in args.sizes] if args.sizes else listed
 
     rows = []
-    for label, size, bits in chosen:
-        src = os.path.join(args.dir, f"in-{size // MIB}-{bits}.wav")
+    for label, size, fmt in chosen:
+        src = os.path.join(args.dir, f"in-{size // MIB}-{fmt}.wav")
         out = os.path.join(args.dir, "out.wav")
-        source_write(src, size, bits)
+        source_write(src, size, fmt)
         pipe = os.path.join(args.dir, "in.fifo") if args.pipe else None
         if pipe and not os.path.exists(pipe):
             os.mkfifo(pipe)
         serve = (lambda: pipe_serve(pipe, src)) if pipe else None
-        tools = commands(binary, src, out, bits, pipe, args.in_place)
+        tools = commands(binary, src, out, fmt, pipe, args.in_place)
         walls = {name: [] for name, _, _, _ in tools}
         peaks = {name: 0 for name, _, _, _ in tools}
         for r in range(args.runs):

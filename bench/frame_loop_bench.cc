@@ -1,6 +1,7 @@
-// The window loop over a source held in memory, written to /dev/null,
-// against memcpy of as many bytes. The bytes processed are the stereo bytes
-// written.
+// The frame loop over one window's frames in memory, and the window loop
+// over a source held in memory, written to /dev/null, for every sample
+// width, against memcpy of as many bytes. The bytes processed are the stereo
+// bytes made.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "wav_buffer.h"
 #include "wav_info.h"
 #include "wav_samples.h"
+#include "wav_stereo.h"
 #include "wav_write.h"
 
 namespace {
@@ -38,7 +40,7 @@ StereoJob jobMake(std::size_t sourceSize, std::uint16_t bits, float delay) {
 
 // Arguments: source bytes, delay in microseconds (the delays of a run, one
 // longer than the source, negative ones).
-void frameLoop(benchmark::State &state, std::uint16_t bits) {
+void windowLoop(benchmark::State &state, std::uint16_t bits) {
   const auto size = static_cast<std::size_t>(state.range(0));
   StereoJob job = jobMake(size, bits, static_cast<float>(state.range(1)) * 1e-6f);
   std::FILE *sink = std::fopen("/dev/null", "wb");
@@ -57,8 +59,29 @@ void frameLoop(benchmark::State &state, std::uint16_t bits) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * job.out.dataSize);
 }
 
-void frameLoop8(benchmark::State &state) { frameLoop(state, 8); }
-void frameLoop16(benchmark::State &state) { frameLoop(state, 16); }
+// The frame loop alone over the frames of one window, as the window loop
+// calls it: the source samples and the stereo frames in the caches.
+// Argument: the delay in microseconds.
+void frameLoop(benchmark::State &state, std::size_t width) {
+  const std::size_t frames = kWavWindowSize / 2 / (2 * width);
+  StereoJob job = jobMake(frames * width, static_cast<std::uint16_t>(8 * width), 0.0f);
+  if (!job.in.data || !job.window) {
+    state.SkipWithError("no memory");
+    return;
+  }
+  const std::int32_t delay = wavDelayFrames(kRate, static_cast<float>(state.range(0)) * 1e-6f);
+  const WavDelayedRange delayed = wavDelayedRange(frames, delay);
+  const std::uint8_t *source = job.in.data.get();
+  const auto from = static_cast<std::int64_t>(delayed.begin) - delay;
+  const std::uint8_t *right =
+      delayed.begin == delayed.end ? source : source + from * static_cast<std::int64_t>(width);
+  for (auto _ : state) {
+    wavStereo(width, source, right, job.window.get(), frames, delayed);
+    benchmark::DoNotOptimize(job.window.get());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 2 * frames * width));
+}
 
 // memcpy writing as many bytes as the frame loop does, from a source as
 // large as the output.
@@ -81,8 +104,9 @@ void memcpySame(benchmark::State &state) {
 }
 
 // 64 KiB stays in the first-level caches; 256 KiB is the source of one of
-// the writer's windows at 8 bits, whose frames stay in the second level;
-// 64 MiB of source does not fit the last level.
+// the writer's windows at any width (a few bytes less at 24 bits), whose
+// frames stay in the second level; 64 MiB of source does not fit the last
+// level.
 constexpr std::int64_t kSizes[] = {64 << 10, 256 << 10, 64 << 20};
 constexpr std::int64_t kDelays[] = {0, 30000, -10000, 10000000000};
 
@@ -95,10 +119,24 @@ void sizeArgs(benchmark::internal::Benchmark *bench) {
   for (const std::int64_t size : kSizes) bench->Args({size});
 }
 
+void frameDelayArgs(benchmark::internal::Benchmark *bench) {
+  for (const std::int64_t delay : kDelays) bench->Args({delay});
+}
+
 }  // namespace
 
-BENCHMARK(frameLoop8)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
-BENCHMARK(frameLoop16)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
+// Sample widths in bytes: 8-bit PCM, A-law and µ-law; 16-bit; 24-bit; 32-bit
+// PCM and float; 64-bit float.
+BENCHMARK_CAPTURE(frameLoop, 8, 1)->Apply(frameDelayArgs)->ArgNames({"delay_us"});
+BENCHMARK_CAPTURE(frameLoop, 16, 2)->Apply(frameDelayArgs)->ArgNames({"delay_us"});
+BENCHMARK_CAPTURE(frameLoop, 24, 3)->Apply(frameDelayArgs)->ArgNames({"delay_us"});
+BENCHMARK_CAPTURE(frameLoop, 32, 4)->Apply(frameDelayArgs)->ArgNames({"delay_us"});
+BENCHMARK_CAPTURE(frameLoop, 64, 8)->Apply(frameDelayArgs)->ArgNames({"delay_us"});
+BENCHMARK_CAPTURE(windowLoop, 8, 8)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
+BENCHMARK_CAPTURE(windowLoop, 16, 16)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
+BENCHMARK_CAPTURE(windowLoop, 24, 24)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
+BENCHMARK_CAPTURE(windowLoop, 32, 32)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
+BENCHMARK_CAPTURE(windowLoop, 64, 64)->Apply(delayArgs)->ArgNames({"bytes", "delay_us"});
 BENCHMARK(memcpySame)->Apply(sizeArgs)->ArgNames({"bytes"});
 
 BENCHMARK_MAIN();

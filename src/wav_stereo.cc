@@ -1,6 +1,8 @@
 #include "wav_stereo.h"
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #ifdef __SSE2__
@@ -9,71 +11,140 @@
 
 namespace {
 
-// Frames i of [begin, end) get left[i] as their left sample and right[i] as
-// their right one.
-template <typename Sample>
-void framesCopy(const Sample *left, const Sample *right, Sample *stereo, std::size_t begin,
-                std::size_t end) {
+// Frames i of [begin, end) get left sample i as their left sample and right
+// sample i as their right one, Width bytes each.
+template <std::size_t Width>
+void framesCopy(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
+                std::size_t begin, std::size_t end) {
   for (std::size_t i = begin; i < end; ++i) {
-    stereo[2 * i] = left[i];
-    stereo[2 * i + 1] = right[i];
+    std::memcpy(stereo + 2 * Width * i, left + Width * i, Width);
+    std::memcpy(stereo + 2 * Width * i + Width, right + Width * i, Width);
   }
 }
 
 #ifdef __SSE2__
 // framesCopy over [begin, end), a whole number of steps of 16 bytes of each
-// channel that give 32 bytes of frames. g++ does not vectorize the plain loop
-// at -O2, so on x86 it is written out.
-template <typename Sample>
-void framesInterleaveWide(const Sample *left, const Sample *right, Sample *stereo,
-                          std::size_t begin, std::size_t end) {
-  for (std::size_t i = begin; i < end; i += 16 / sizeof(Sample)) {
-    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(left + i));
-    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(right + i));
+// channel that give 32 bytes of frames: one unpack of the width's lanes
+// interleaves them. g++ does not vectorize the plain loop at -O2, so on x86
+// it is written out.
+template <std::size_t Width>
+void framesInterleaveWide(const std::uint8_t *left, const std::uint8_t *right,
+                          std::uint8_t *stereo, std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin; i < end; i += 16 / Width) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(left + Width * i));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(right + Width * i));
     __m128i low;
     __m128i high;
-    if constexpr (sizeof(Sample) == 1) {
+    if constexpr (Width == 1) {
       low = _mm_unpacklo_epi8(l, r);
       high = _mm_unpackhi_epi8(l, r);
-    } else {
+    } else if constexpr (Width == 2) {
       low = _mm_unpacklo_epi16(l, r);
       high = _mm_unpackhi_epi16(l, r);
+    } else if constexpr (Width == 4) {
+      low = _mm_unpacklo_epi32(l, r);
+      high = _mm_unpackhi_epi32(l, r);
+    } else {
+      low = _mm_unpacklo_epi64(l, r);
+      high = _mm_unpackhi_epi64(l, r);
     }
-    auto *out = reinterpret_cast<__m128i *>(stereo + 2 * i);
+    auto *out = reinterpret_cast<__m128i *>(stereo + 2 * Width * i);
     _mm_storeu_si128(out, low);
     _mm_storeu_si128(out + 1, high);
   }
 }
 #endif
 
-// framesCopy over [0, frames).
-template <typename Sample>
-void framesInterleave(const Sample *left, const Sample *right, Sample *stereo, std::size_t frames) {
-  std::size_t i = 0;
+// One 24-bit frame as one 8-byte store: the 3 bytes of the left sample and
+// the right one's above them, in a little-endian word read at each sample.
+// Its top 2 bytes, the next frame's place, are written again by that frame.
+inline void frame24(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo) {
+  std::uint64_t l;
+  std::uint64_t r;
+  std::memcpy(&l, left, 8);
+  std::memcpy(&r, right, 8);
+  const std::uint64_t frame = (l & 0xFFFFFFu) | r << 24;
+  std::memcpy(stereo, &frame, 8);
+}
+
 #ifdef __SSE2__
-  // The wide stores start on a 16-byte boundary: a store across one costs up
-  // to three times as much.
-  std::size_t head = (0 - reinterpret_cast<std::uintptr_t>(stereo)) % 16 / (2 * sizeof(Sample));
-  if (head > frames) head = frames;
-  framesCopy(left, right, stereo, 0, head);
-  constexpr std::size_t kStep = 16 / sizeof(Sample);
-  i = head + (frames - head) / kStep * kStep;
-  framesInterleaveWide(left, right, stereo, head, i);
+// frame24 in an SSE2 register.
+inline void frame24Sse2(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
+                        __m128i low3) {
+  const __m128i l = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(left));
+  const __m128i r = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(right));
+  _mm_storel_epi64(reinterpret_cast<__m128i *>(stereo),
+                   _mm_or_si128(_mm_and_si128(l, low3), _mm_slli_epi64(r, 24)));
+}
+
+// Two frames, one made in the general registers and one in the SSE2 ones:
+// by turns both sets of units work, and the stores bound the loop.
+inline void frames24Pair(const std::uint8_t *left, const std::uint8_t *right,
+                         std::uint8_t *stereo, __m128i low3) {
+  frame24(left, right, stereo);
+  frame24Sse2(left + 3, right + 3, stereo + 6, low3);
+}
 #endif
-  framesCopy(left, right, stereo, i, frames);
+
+// Makes the 24-bit frames from the first on, but the last two or more, and
+// returns how many it made: the 8 bytes read at sample i reach into sample
+// i + 2, and those written at frame i into frame i + 1, so the last frames
+// are left to the plain copy. A big-endian machine's words hold the bytes
+// the other way round: it leaves them all to the copy.
+std::size_t frames24(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
+                     std::size_t frames) {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+#ifdef __SSE2__
+    const __m128i low3 = _mm_cvtsi32_si128(0xFFFFFF);
+    // Eight frames a step, as long as the last one's reads stay inside.
+    for (; i + 10 <= frames; i += 8) {
+      frames24Pair(left + 3 * i, right + 3 * i, stereo + 6 * i, low3);
+      frames24Pair(left + 3 * i + 6, right + 3 * i + 6, stereo + 6 * i + 12, low3);
+      frames24Pair(left + 3 * i + 12, right + 3 * i + 12, stereo + 6 * i + 24, low3);
+      frames24Pair(left + 3 * i + 18, right + 3 * i + 18, stereo + 6 * i + 36, low3);
+    }
+#endif
+    for (; i + 3 <= frames; ++i) frame24(left + 3 * i, right + 3 * i, stereo + 6 * i);
+  }
+  return i;
+}
+
+// framesCopy over [0, frames), the width's wide loop first where it has one.
+template <std::size_t Width>
+void framesInterleave(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
+                      std::size_t frames) {
+  std::size_t i = 0;
+  if constexpr (Width == 3) {
+    i = frames24(left, right, stereo, frames);
+  }
+#ifdef __SSE2__
+  if constexpr (Width == 1 || Width == 2 || Width == 4 || Width == 8) {
+    // The wide stores start on a 16-byte boundary where the frames allow it:
+    // a store across one costs up to three times as much.
+    std::size_t head = (0 - reinterpret_cast<std::uintptr_t>(stereo)) % 16 / (2 * Width);
+    if (head > frames) head = frames;
+    framesCopy<Width>(left, right, stereo, 0, head);
+    constexpr std::size_t kStep = 16 / Width;
+    i = head + (frames - head) / kStep * kStep;
+    framesInterleaveWide<Width>(left, right, stereo, head, i);
+  }
+#endif
+  framesCopy<Width>(left, right, stereo, i, frames);
 }
 
 // The frames before the delayed range and after it repeat the left sample;
 // inside it the right sample is the delayed one. Each range is one loop
 // without a branch.
-template <typename Sample>
-void stereoFill(const Sample *left, const Sample *right, Sample *stereo, std::size_t count,
-                WavDelayedRange delayed) {
-  framesInterleave(left, left, stereo, delayed.begin);
-  framesInterleave(left + delayed.begin, right, stereo + 2 * delayed.begin,
-                   delayed.end - delayed.begin);
-  framesInterleave(left + delayed.end, left + delayed.end, stereo + 2 * delayed.end,
-                   count - delayed.end);
+template <std::size_t Width>
+void stereoFill(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
+                std::size_t count, WavDelayedRange delayed) {
+  const std::size_t begin = delayed.begin;
+  const std::size_t end = delayed.end;
+  framesInterleave<Width>(left, left, stereo, begin);
+  framesInterleave<Width>(left + Width * begin, right, stereo + 2 * Width * begin, end - begin);
+  framesInterleave<Width>(left + Width * end, left + Width * end, stereo + 2 * Width * end,
+                          count - end);
 }
 
 }  // namespace
@@ -116,12 +187,28 @@ WavDelayedRange wavDelayedRange(std::size_t frames, std::int32_t delay) {
 
 void wavStereo8(const std::uint8_t *left, const std::uint8_t *right, std::uint8_t *stereo,
                 std::size_t count, WavDelayedRange delayed) {
-  stereoFill(left, right, stereo, count, delayed);
+  stereoFill<1>(left, right, stereo, count, delayed);
 }
 
-// 16-bit samples are copied as whole words, so their little-endian bytes stay
-// as they are.
 void wavStereo16(const std::uint16_t *left, const std::uint16_t *right, std::uint16_t *stereo,
                  std::size_t count, WavDelayedRange delayed) {
-  stereoFill(left, right, stereo, count, delayed);
+  stereoFill<2>(reinterpret_cast<const std::uint8_t *>(left),
+                reinterpret_cast<const std::uint8_t *>(right),
+                reinterpret_cast<std::uint8_t *>(stereo), count, delayed);
+}
+
+// Samples of 16 bits and more are copied as whole words or their bytes in
+// order, so their little-endian bytes stay as they are.
+void wavStereo(std::size_t width, const std::uint8_t *left, const std::uint8_t *right,
+               std::uint8_t *stereo, std::size_t count, WavDelayedRange delayed) {
+  switch (width) {
+    case 1: return stereoFill<1>(left, right, stereo, count, delayed);
+    case 2: return stereoFill<2>(left, right, stereo, count, delayed);
+    case 3: return stereoFill<3>(left, right, stereo, count, delayed);
+    case 4: return stereoFill<4>(left, right, stereo, count, delayed);
+    case 5: return stereoFill<5>(left, right, stereo, count, delayed);
+    case 6: return stereoFill<6>(left, right, stereo, count, delayed);
+    case 7: return stereoFill<7>(left, right, stereo, count, delayed);
+    default: return stereoFill<8>(left, right, stereo, count, delayed);
+  }
 }

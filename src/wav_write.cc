@@ -1,6 +1,7 @@
 #include "wav_write.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "wav_bytes.h"
 #include "wav_console.h"
@@ -18,17 +19,19 @@ int bytesWrite(std::FILE *file, const void *bytes, std::size_t size) {
   return -1;
 }
 
-// Source frames [first, last): frames points at them where they are held,
-// else they are read into scratch. 0 or -1 after printing why.
-template <typename Sample>
-int framesRead(WavSamplesReader &samples, std::size_t first, std::size_t last, Sample *scratch,
-               const Sample *&frames) {
-  const std::uint8_t *bytes = nullptr;
-  if (wavSamplesRead(samples, first * sizeof(Sample), (last - first) * sizeof(Sample),
-                     reinterpret_cast<std::uint8_t *>(scratch), bytes) != 0)
-    return -1;
-  frames = reinterpret_cast<const Sample *>(bytes);
-  return 0;
+// The samples as the window loop takes them: width bytes each (1 to 8), and
+// the byte that silence is made of, for the bytes of a source that make no
+// whole sample.
+struct SampleShape {
+  std::size_t width;
+  std::uint8_t silence;
+};
+
+// The one place they follow from the job's format. 8-bit PCM is unsigned,
+// its silence the middle value; every other format's is zero bytes.
+SampleShape sampleShape(const StereoJob &job) {
+  const std::size_t width = job.in.bitsPerSample / 8u;
+  return {width, static_cast<std::uint8_t>(width == 1 ? 0x80 : 0)};
 }
 
 // The result a window at a time. The window's stereo frames take the first
@@ -37,16 +40,23 @@ int framesRead(WavSamplesReader &samples, std::size_t first, std::size_t last, S
 // from and the delayed ones when the delay is shorter than a window, which is
 // then one read. Stereo windows this small stay in the caches until they are
 // written out.
-template <typename Sample>
-int windowsWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
-  constexpr std::size_t kFrames = kWavWindowSize / 2 / (2 * sizeof(Sample));
-  const std::size_t frames = job.in.dataSize / sizeof(Sample);
+int windowsWrite(std::FILE *file, WavSamplesReader &samples, const StereoJob &job,
+                 SampleShape shape) {
+  const std::size_t width = shape.width;
+  const std::size_t windowFrames = kWavWindowSize / 2 / (2 * width);
+  const std::size_t frames = job.in.dataSize / width;
   const std::int32_t delay = wavDelayFrames(job.in.sampleRate, job.delay);
   const WavDelayedRange delayed = wavDelayedRange(frames, delay);
-  auto *stereo = reinterpret_cast<Sample *>(job.window.get());
-  Sample *scratch = stereo + 2 * kFrames;
-  for (std::size_t first = 0; first < frames; first += kFrames) {
-    const std::size_t last = std::min(first + kFrames, frames);
+  std::uint8_t *stereo = job.window.get();
+  std::uint8_t *scratch = stereo + kWavWindowSize / 2;
+  // Source frames [from, to): bytes points at them where they are held, else
+  // they are read into room. 0 or -1 after printing why.
+  auto framesRead = [&](std::size_t from, std::size_t to, std::uint8_t *room,
+                        const std::uint8_t *&bytes) {
+    return wavSamplesRead(samples, from * width, (to - from) * width, room, bytes);
+  };
+  for (std::size_t first = 0; first < frames; first += windowFrames) {
+    const std::size_t last = std::min(first + windowFrames, frames);
     const std::size_t begin = std::clamp(delayed.begin, first, last);
     const std::size_t end = std::clamp(delayed.end, first, last);
     // Source frames [from, to) carry the right samples of [begin, end).
@@ -55,28 +65,27 @@ int windowsWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
     const std::size_t to = from + (end - begin);
     const std::size_t low = std::min(first, from);
     const std::size_t high = std::max(last, to);
-    const Sample *left = nullptr;
-    const Sample *right = nullptr;
-    if (high - low <= 2 * kFrames) {
-      const Sample *both = nullptr;
-      if (framesRead(samples, low, high, scratch, both) != 0) return -1;
-      left = both + (first - low);
-      right = both + (from - low);
-    } else if (framesRead(samples, first, last, scratch, left) != 0 ||
-               framesRead(samples, from, to, scratch + kFrames, right) != 0) {
+    const std::uint8_t *left = nullptr;
+    const std::uint8_t *right = nullptr;
+    if (high - low <= 2 * windowFrames) {
+      const std::uint8_t *both = nullptr;
+      if (framesRead(low, high, scratch, both) != 0) return -1;
+      left = both + (first - low) * width;
+      right = both + (from - low) * width;
+    } else if (framesRead(first, last, scratch, left) != 0 ||
+               framesRead(from, to, scratch + windowFrames * width, right) != 0) {
       return -1;
     }
     const WavDelayedRange window = {begin - first, end - first};
-    if constexpr (sizeof(Sample) == 1)
-      wavStereo8(left, right, stereo, last - first, window);
-    else
-      wavStereo16(left, right, stereo, last - first, window);
-    if (bytesWrite(file, stereo, 2 * (last - first) * sizeof(Sample)) != 0) return -1;
+    wavStereo(width, left, right, stereo, last - first, window);
+    if (bytesWrite(file, stereo, 2 * (last - first) * width) != 0) return -1;
   }
-  // A 16-bit source of odd length leaves its last byte unused; two bytes of
-  // silence follow the last frame.
-  const std::uint8_t silence[2] = {};
-  return bytesWrite(file, silence, job.out.dataSize - 2 * frames * sizeof(Sample));
+  // The source's last bytes that make no whole sample become two bytes of
+  // silence each after the last frame, as a 16-bit source of odd length has
+  // its last byte made two zero bytes.
+  std::uint8_t silence[2 * 7];
+  std::memset(silence, shape.silence, sizeof silence);
+  return bytesWrite(file, silence, 2 * (job.in.dataSize - frames * width));
 }
 
 // The file the result goes to: the one the output's name held when the run
@@ -127,8 +136,7 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
 }
 
 int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
-  const int result = job.out.bitsPerSample == 8 ? windowsWrite<std::uint8_t>(file, samples, job)
-                                                : windowsWrite<std::uint16_t>(file, samples, job);
+  const int result = windowsWrite(file, samples, job, sampleShape(job));
   if (result != 0 || wavSamplesCheck(samples) != 0) return -1;
   // The data counts as written only once stdio has handed it to the system:
   // a full disk may otherwise only show at the close.

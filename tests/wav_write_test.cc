@@ -3,13 +3,11 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -21,68 +19,6 @@
 #include "wav_text.h"
 
 namespace {
-
-constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
-constexpr float kInf = std::numeric_limits<float>::infinity();
-
-TEST(WavDelayFrames, ExactProductTruncatedTowardZeroAndSaturated) {
-  const struct {
-    std::uint32_t rate;
-    float delay;
-    std::int32_t frames;
-  } cases[] = {
-      // 0.03 is 0.0299999993 as a float: one frame short of 30 ms.
-      {8000, 0.03f, 239},
-      {44100, 0.03f, 1322},
-      {48000, 0.03f, 1439},
-      {22050, 0.03f, 661},
-      {8000, -0.01f, -79},
-      {8000, 0.0f, 0},
-      {8000, -0.0f, 0},
-      {0, 1.0f, 0},
-      {0, kInf, 0},
-      {3, 1e-30f, 0},
-      {3, -1e-30f, 0},
-      // Needs 56 bits: in double the product rounds up to 1077936256.
-      {2155872255u, 0x1.000002p-1f, 1077936255},
-      {1, 2147483520.0f, 2147483520},
-      {1, 2147483648.0f, kMax},
-      {1, -2147483648.0f, kMin},
-      {1, -2147483904.0f, kMin},
-      {0xFFFFFFFFu, 1.0f, kMax},
-      {0xFFFFFFFFu, -1.0f, kMin},
-      {8000, 3e38f, kMax},
-      {8000, kInf, kMax},
-      {8000, -kInf, kMin},
-      {8000, std::numeric_limits<float>::quiet_NaN(), 0},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.delay << " s");
-    EXPECT_EQ(wavDelayFrames(c.rate, c.delay), c.frames);
-  }
-}
-
-// The frames that carry a delayed sample lie inside the source whatever the
-// delay: none where it is as long as the source or longer, either way.
-TEST(WavDelayedRange, ClampedToTheSource) {
-  const struct {
-    std::size_t frames;
-    std::int32_t delay;
-    std::size_t begin;
-    std::size_t end;
-  } cases[] = {
-      {10, 0, 0, 10},  {10, 3, 3, 10},  {10, -3, 0, 7},    {10, 9, 9, 10}, {10, 10, 10, 10},
-      {10, 11, 10, 10}, {10, kMax, 10, 10}, {10, -10, 0, 0}, {10, -11, 0, 0}, {10, kMin, 0, 0},
-      {0, 5, 0, 0},    {0, -5, 0, 0},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << c.frames << " frames, delay " << c.delay);
-    const WavDelayedRange range = wavDelayedRange(c.frames, c.delay);
-    EXPECT_EQ(range.begin, c.begin);
-    EXPECT_EQ(range.end, c.end);
-  }
-}
 
 // A job over the given mono samples, held in memory.
 StereoJob monoJob(const std::vector<std::uint8_t> &source, std::uint16_t bits, std::uint32_t rate,
@@ -101,23 +37,24 @@ StereoJob monoJob(const std::vector<std::uint8_t> &source, std::uint16_t bits, s
   return job;
 }
 
-std::vector<std::uint8_t> fileBytes(std::FILE *file) {
-  std::vector<std::uint8_t> bytes;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
-  return bytes;
-}
-
-// The stereo samples the window loop writes for job.
-std::vector<std::uint8_t> stereoBytes(StereoJob &job) {
-  std::FILE *file = std::tmpfile();
+// The stereo samples the window loop writes for job, into written, which has
+// room for job.out's and a byte more; returns how many it wrote.
+std::size_t stereoWrite(StereoJob &job, std::vector<std::uint8_t> &written) {
+  written.resize(job.out.dataSize + std::size_t{1});
+  std::FILE *file = fmemopen(written.data(), written.size(), "wb");
   WavSamplesReader samples;
   EXPECT_EQ(wavSamplesOpen(job.in, samples), 0);
   EXPECT_EQ(wavDataWrite(file, samples, job), 0);
   wavSamplesClose(samples);
-  std::vector<std::uint8_t> bytes = fileBytes(file);
+  const long size = std::ftell(file);
   std::fclose(file);
-  return bytes;
+  return static_cast<std::size_t>(size);
+}
+
+std::vector<std::uint8_t> stereoBytes(StereoJob &job) {
+  std::vector<std::uint8_t> written;
+  written.resize(stereoWrite(job, written));
+  return written;
 }
 
 // 8-bit bytes 10..50, and 16-bit samples 0x0100, 0x8000 (-32768), 0xFFFF (-1)
@@ -215,36 +152,88 @@ void sourceFileRead(const std::string &path, const std::vector<std::uint8_t> &so
   ASSERT_EQ(job.in.data, nullptr);
 }
 
-// Sources of several windows, held in memory or left in their file, against
-// a plain loop over every frame: delays around the window's frame count
-// (256 Ki at 8 bits, 128 Ki at 16), around the source's length, negative.
-TEST(WavDataWrite, WindowsOfALongSourceMatchAPlainLoopForEveryDelay) {
+// A mono source of source's samples left in a file of their own after a
+// header's room, noted in job.in as the reader notes a regular file's: by
+// the name entry looks at, which file that is and where the samples start.
+void sourceFileLeave(const std::string &path, const std::vector<std::uint8_t> &source,
+                     StereoJob &job, WavEntry &entry) {
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  const std::uint8_t header[kWavHeaderSize] = {};
+  std::fwrite(header, 1, sizeof header, file);
+  std::fwrite(source.data(), 1, source.size(), file);
+  std::fclose(file);
+  job.in.data.reset();
+  wavEntryClose(entry);
+  ASSERT_TRUE(wavEntryLook(path.c_str(), entry));
+  file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(wavFileIdGet(file, job.in.file.id), 0);
+  std::fclose(file);
+  job.in.file.entry = &entry;
+  job.in.file.start = kWavHeaderSize;
+}
+
+// Sources of several windows of every width, held in memory or left in their
+// file, against the frame rule written out byte by byte: frame i holds
+// sample i, then sample i - d where that is a sample of the source, else
+// sample i again; the source's bytes that make no whole sample (none, one, a
+// sample's but one) become two zero bytes each. Delays of 0, the default
+// 0.03 s at 8 kHz (239 frames), around the window's frame count (512 KiB of
+// frames: 256 Ki frames at 8 bits, 128 Ki at 16, 87381 at 24, 64 Ki at 32,
+// 32 Ki at 64), around the source's length, negative.
+TEST(WavDataWrite, WindowsOfALongSourceOfEveryWidthFollowTheFrameRule) {
   const std::string path = tempPath(".wav");
   WavEntry entry;
-  for (const std::uint16_t bits : {8, 16}) {
-    const std::int64_t window = (std::int64_t{1} << 18) / (bits / 8);
+  for (const std::size_t width : {1, 2, 3, 4, 8}) {
+    const auto window = static_cast<std::int64_t>((std::size_t{1} << 18) / width);
     const std::int64_t n = 2 * window + window / 3;
-    std::vector<std::uint8_t> source(static_cast<std::size_t>(n * (bits / 8) + bits / 16));
-    for (std::size_t i = 0; i < source.size(); ++i)
-      source[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    const std::int64_t delays[] = {239,     window - 1, window,      window + 1, 2 * window + 5, n - 1,
-                                   n,       -1,         -window,     -window - 1, 1 - n,         -n};
-    for (const std::int64_t delay : delays) {
+    const struct {
+      std::uint32_t rate;
+      float seconds;
+      std::int64_t frames;
+    } delays[] = {
+        {1, 0.0f, 0},
+        {8000, 0.03f, 239},
+        {1, static_cast<float>(window - 1), window - 1},
+        {1, static_cast<float>(window), window},
+        {1, static_cast<float>(window + 1), window + 1},
+        {1, static_cast<float>(2 * window + 5), 2 * window + 5},
+        {1, static_cast<float>(n - 1), n - 1},
+        {1, static_cast<float>(n), n},
+        {1, -1.0f, -1},
+        {1, static_cast<float>(-window), -window},
+        {1, static_cast<float>(-window - 1), -window - 1},
+        {1, static_cast<float>(1 - n), 1 - n},
+        {1, static_cast<float>(-n), -n},
+    };
+    std::vector<std::size_t> overs = {0};
+    if (width > 1) overs.push_back(1);
+    if (width > 2) overs.push_back(width - 1);
+    for (const std::size_t over : overs) {
+      std::vector<std::uint8_t> source(static_cast<std::size_t>(n) * width + over);
+      for (std::size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<std::uint8_t>(i * 7 + i / 251 + 1);
+      StereoJob job = monoJob(source, static_cast<std::uint16_t>(8 * width), 1, 0.0f);
+      std::vector<std::uint8_t> expected(2 * source.size(), 0);
+      std::vector<std::uint8_t> written;
       for (const bool inFile : {false, true}) {
-        SCOPED_TRACE(testing::Message() << bits << " bits, delay " << delay
-                                        << (inFile ? ", in its file" : ", in memory"));
-        StereoJob job = monoJob(source, bits, 1, static_cast<float>(delay));
-        if (inFile) sourceFileRead(path, source, job, entry);
-        std::vector<std::uint8_t> expected;
-        const std::size_t width = bits / 8;
-        for (std::int64_t i = 0; i < n; ++i) {
-          const std::int64_t j = i - delay >= 0 && i - delay < n ? i - delay : i;
-          for (const std::int64_t frame : {i, j})
-            expected.insert(expected.end(), source.begin() + frame * width,
-                            source.begin() + (frame + 1) * width);
+        if (inFile) sourceFileLeave(path, source, job, entry);
+        for (const auto &d : delays) {
+          SCOPED_TRACE(testing::Message() << width << " bytes, " << over << " over, delay " << d.frames
+                                          << (inFile ? ", in its file" : ", in memory"));
+          for (std::int64_t i = 0; i < n; ++i) {
+            const std::int64_t j = i - d.frames >= 0 && i - d.frames < n ? i - d.frames : i;
+            for (std::size_t b = 0; b < width; ++b) {
+              expected[2 * width * i + b] = source[width * i + b];
+              expected[2 * width * i + width + b] = source[width * j + b];
+            }
+          }
+          job.in.sampleRate = job.out.sampleRate = d.rate;
+          job.delay = d.seconds;
+          ASSERT_EQ(stereoWrite(job, written), expected.size());
+          EXPECT_TRUE(std::equal(expected.begin(), expected.end(), written.begin()));
         }
-        expected.resize(2 * source.size(), 0);
-        EXPECT_TRUE(stereoBytes(job) == expected);
       }
     }
   }
