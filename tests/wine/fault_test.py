@@ -76,8 +76,8 @@ ACTS = {
     "unhide": lambda r: os.unlink(hidden(r.folder)[0]),
     "SIGINT": lambda r: os.kill(r.process.pid, signal.SIGINT),
     "SIGKILL": lambda r: os.kill(r.process.pid, signal.SIGKILL),
-    # cmd's type shares the file for reading only, the C runtime's readers for writing too.
-    "shut": lambda r: r.start(["cmd", "/c", "type", "in.wav"], hold=True),
+    # A redirection of cmd's shares the file for reading only, the C runtime's readers for writing too.
+    "shut": lambda r: r.start(["cmd", "/c", "Z:" + BIN.replace("/", "\\") + " in.wav NUL < in.wav"], hold=True),
     "cap": lambda r: resource.prlimit(r.process.pid, resource.RLIMIT_FSIZE, (4096, 4096)),
 }
 
@@ -94,7 +94,7 @@ ROWS = [
     ("target grown as the result is flushed", "small", "flush grow", FAIL, CHANGED, "other/"),
     ("another file renamed over the target then", "small", "flush replace", FAIL, CHANGED, "other/"),
     ("the hidden new file removed then", "small", "flush unhide", FAIL, OUT_OPEN, "source/"),
-    ("Ctrl+C in the second read", "chunky", "made SIGINT", None, "", "source/"),
+    ("Ctrl+C in the second read", "chunky", "made SIGINT", None, "", "source/ result/"),
     ("held: copied over the target", "chunky held", "", 0, "", "result/"),
     ("held, killed as the copy is flushed", "chunky held", "flush2 SIGKILL", None, "", "result/result"),
     ("held, Ctrl+C as the result is copied", "big held", "copying SIGINT", None, "", "source/ result/ */result"),
