@@ -10,9 +10,10 @@ the row shows nothing, never a wrong failure. Rows as the unprivileged user run
 in a prefix of its own, whose server, which gives files their room, has a
 file-size limit. Wine cannot show a flush that is not written through
 (FlushFileBuffers is fsync there), a read-only target refusing the move (wine
-renames over it, as Linux does), or a folder or NUL taken for a file: wine
-gives NUL, pipes and consoles no identity, and a folder is neither read nor
-opened for writing, so one it were given reaches no decision.
+renames over it, as Linux does), or NUL taken for a file: wine gives NUL,
+pipes and consoles no identity. A folder taken for one is neither read nor
+written; only where a file put under its name since gets the folder's freed
+number, as ext4 may give it or not, would the folder's identity pass it.
 """
 import contextlib
 import glob
