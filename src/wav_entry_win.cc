@@ -28,10 +28,15 @@ bool entryLook(const char *path, WavEntry &entry) {
   return true;
 }
 
-// Whether the open file is the one the entry held, where that was a file.
+// Whether the open file is what the entry held: that file, where it held one;
+// no file, where it held a device or a folder, so that a file put under that
+// name since is refused too. What it makes where it held nothing is the
+// open's own.
 bool seenIs(const WavEntry &entry, std::FILE *file) {
   WavFileId id;
-  return entry.seen != WavSeen::kFile || (wavFileIdGet(file, id) == 0 && wavFileIdSame(id, entry.id));
+  if (entry.seen == WavSeen::kNothing) return true;
+  if (wavFileIdGet(file, id) != 0) return entry.seen == WavSeen::kOther;
+  return entry.seen == WavSeen::kFile && wavFileIdSame(id, entry.id);
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // hidden name in the target's folder, removed on every way out, also by a
 // console control handler; once whole it is flushed, and moved over the
 // target's final path, with write-through, once the target is seen to be the
-// source still.
+// source still. Where the move is refused, the result is copied over the
+// target, and keeps its hidden name until the copy is flushed.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -14,14 +15,32 @@
 
 namespace {
 
-// The new file's path, for the console control handler.
+// The new file's path while the console control handler is to remove it,
+// and whether the handler has run; the lock keeps both in step with the
+// copy over the target, which the handler must not cut off from the result.
 wchar_t gTemp[32768];
+bool gEnded = false;
+SRWLOCK gLock = SRWLOCK_INIT;
 
 // Ctrl+C, Ctrl+Break, a closed console: the new file goes, then the default
 // handler ends the process.
 BOOL WINAPI consoleEnd(DWORD) {
+  AcquireSRWLockExclusive(&gLock);
   if (gTemp[0] != L'\0') DeleteFileW(gTemp);
+  gTemp[0] = L'\0';
+  gEnded = true;
+  ReleaseSRWLockExclusive(&gLock);
   return FALSE;
+}
+
+// Gives the handler the path to remove, or none; false once it has run and
+// the process is ending.
+bool handlerTemp(const std::wstring &path) {
+  AcquireSRWLockExclusive(&gLock);
+  gTemp[path.copy(gTemp, 32767)] = L'\0';
+  const bool running = !gEnded;
+  ReleaseSRWLockExclusive(&gLock);
+  return running;
 }
 
 // The file at path opened with access, shared as the C runtime shares and for
@@ -66,6 +85,31 @@ int targetWriteOpen(const WavReplace &replace) {
   return -1;
 }
 
+// The target may not be replaced, only written: the result is copied over
+// it. From the room's reservation until the copy is flushed, the new file
+// keeps its name beside the target, out of the handler's reach, so that a
+// copy cut short leaves the whole result there; where the target cannot be
+// had or the room reserved, it is left as it was and the new file goes.
+int resultCopy(WavReplace &replace) {
+  const int target = targetWriteOpen(replace);
+  if (target < 0) return -1;
+  const std::int64_t size = _filelengthi64(replace.file);
+  const bool reserved =
+      handlerTemp({}) && size >= 0 && wavDescriptorReserve(target, size) == 0;
+  const bool copied = reserved && wavDescriptorCopy(replace.file, target) == 0;
+  _close(target);
+  if (!copied) {
+    wavSay(kTextWriteFailed);
+    if (reserved) replace.temp.clear();
+    return -1;
+  }
+  _close(replace.file);
+  replace.file = -1;
+  DeleteFileW(replace.temp.c_str());
+  replace.temp.clear();
+  return 0;
+}
+
 }  // namespace
 
 int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace &replace) {
@@ -88,13 +132,13 @@ int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace 
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
     replace.temp = real.substr(0, slash + 1) + hiddenName();
-    gTemp[replace.temp.copy(gTemp, 32767)] = L'\0';
     replace.file = descriptorOpen(replace.temp, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, CREATE_NEW);
     error = replace.file < 0 ? GetLastError() : ERROR_SUCCESS;
   }
+  // Only a name that holds the new file is the handler's to remove.
+  if (replace.file >= 0) handlerTemp(replace.temp);
   if (replace.file < 0) {
     replace.temp.clear();
-    gTemp[0] = L'\0';
     if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
       replace.overwrite = true;
       return 0;
@@ -148,7 +192,7 @@ int wavReplaceCommit(WavReplace &replace) {
   if (MoveFileExW(replace.temp.c_str(), replace.targetPath.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     replace.temp.clear();
-    gTemp[0] = L'\0';
+    handlerTemp({});
     return 0;
   }
   const DWORD error = GetLastError();
@@ -156,19 +200,14 @@ int wavReplaceCommit(WavReplace &replace) {
     wavSay(kTextOutputOpenFailed, replace.entry->path);
     return -1;
   }
-  // The target may not be replaced, only written: the result is copied over it.
-  const int target = targetWriteOpen(replace);
-  const bool copied = target >= 0 && wavDescriptorCopy(replace.file, target) == 0;
-  if (target >= 0) _close(target);
-  if (target >= 0 && !copied) wavSay(kTextWriteFailed);
-  return copied ? 0 : -1;
+  return resultCopy(replace);
 }
 
 void wavReplaceDiscard(WavReplace &replace) {
   for (const int fd : {replace.file, replace.target})
     if (fd >= 0) _close(fd);
   if (!replace.temp.empty()) DeleteFileW(replace.temp.c_str());
-  gTemp[0] = L'\0';
+  handlerTemp({});
   SetConsoleCtrlHandler(consoleEnd, FALSE);
   replace = {};
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the end-to-end suite against wavwiden.exe under wine, expecting what a
 # Windows console gives: CR LF for every "\n" on both streams, exit status -1
-# seen as 255, output files byte for byte as on Linux. With a Linux build
-# given as well, the two builds are also run side by side on the same inputs.
+# seen as 255, output files byte for byte as on Linux; then the table of
+# faults in place (fault_test.py). With a Linux build given as well, the two
+# builds are also run side by side on the same inputs.
 #
 #   tests/wine/run_e2e_wine.sh [WAVWIDEN_EXE [LINUX_WAVWIDEN]]
 #
@@ -55,13 +56,14 @@ mkdir "$WINEPREFIX"
 wineserver -p
 $wine wineboot -i >/dev/null 2>&1
 
+# For fault_test.py: the shim that holds a run at each of its flushes.
+cc -shared -fPIC -o "$scratch/stop_at_flush.so" "$here/stop_at_flush.c"
+export WAVWIDEN_WINE_STOP="$scratch/stop_at_flush.so"
+
 export WAVWIDEN_BIN="$exe"
 export WAVWIDEN_WRAPPER="$wine"
 export WAVWIDEN_EOL=crlf
 status=0
 python3 -m unittest discover -s "$root/tests/e2e" -p '*_test.py' || status=1
-if [ -n "$linux_bin" ]; then
-  WAVWIDEN_LINUX_BIN="$linux_bin" \
-    python3 -m unittest discover -s "$here" -p '*_test.py' || status=1
-fi
+WAVWIDEN_LINUX_BIN="$linux_bin" python3 -m unittest discover -s "$here" -p '*_test.py' || status=1
 exit $status

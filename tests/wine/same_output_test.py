@@ -70,8 +70,11 @@ def run(command, folder):
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     files = {}
     for name in sorted(os.listdir(folder)):
-        with open(os.path.join(folder, name), "rb") as f:
-            files[name] = f.read()
+        if os.path.isfile(os.path.join(folder, name)):  # a folder's name only
+            with open(os.path.join(folder, name), "rb") as f:
+                files[name] = f.read()
+        else:
+            files[name] = None
     return result.returncode, result.stdout, result.stderr, files
 
 
@@ -99,6 +102,22 @@ class SameAsLinux(unittest.TestCase):
                 expected = (status, crlf(out), crlf(err), files)
                 self.assertEqual(run(WRAPPER + [BIN, in_name] + args, windows), expected)
 
+
+    def test_folders_and_devices(self):
+        # A folder and NUL, /dev/null on Linux, as the source, the output and
+        # both: never taken for the source's own file, the same status and
+        # files. Only the names the messages print differ.
+        for args in (["in.wav", "NUL"], ["NUL", "out.wav"], ["NUL", "NUL"], ["in.wav", "folder"],
+                     ["folder", "out.wav"], ["folder", "folder"], ["folder", "NUL"]):
+            with self.subTest(" ".join(args)), tempfile.TemporaryDirectory() as linux, \
+                    tempfile.TemporaryDirectory() as windows:
+                for folder in (linux, windows):
+                    shutil.copyfile(EXAMPLE, os.path.join(folder, "in.wav"))
+                    os.mkdir(os.path.join(folder, "folder"))
+                linux_args = [a.replace("NUL", "/dev/null") for a in args]
+                status, _, _, files = run([LINUX_BIN] + linux_args, linux)
+                got = run(WRAPPER + [BIN] + args, windows)
+                self.assertEqual((got[0], got[3]), (status, files))
 
 
 @unittest.skipUnless(LINUX_BIN and BIN, "needs WAVWIDEN_LINUX_BIN and WAVWIDEN_BIN")
