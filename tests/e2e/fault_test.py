@@ -215,6 +215,7 @@ class Faults(WorkDir):
             ("missing/out.wav", None, refused, False),
             ("plain/out.wav", file_as_folder, refused, False),
             ("folder", folder, refused, False),
+            ("folder2/", folder, refused, False),
             ("ro/out.wav", read_only_folder, refused, True),
             ("ro.wav", read_only_file, refused, True),
         ]
@@ -248,6 +249,7 @@ class Faults(WorkDir):
             ("missing.wav", err(IN_OPEN, "missing.wav"), False),
             ("secret.wav", err(IN_OPEN, "secret.wav"), True),
             ("dir.wav", report("dir.wav", err(READ_AT, 0)), False),
+            ("dir.wav/.", report("dir.wav/.", err(READ_AT, 0)), False),
         ]
         for source, outputs, needs_modes in cases:
             with self.subTest(source):

@@ -27,7 +27,7 @@ from wavtest import (CHANGED, DATA_WRITE_ERROR, FAIL, IN_OPEN, NO_HEADER, OUT_OP
 
 SLOW = os.environ.get("WAVWIDEN_SLOW") == "1"
 XFS = os.environ.get("WAVWIDEN_XFS") == "1"
-O_ACCMODE, O_TMPFILE, RENAME_EXCHANGE, AT_SYMLINK_NOFOLLOW = 3, 0o20000000, 2, 0x100
+O_ACCMODE, O_PATH, O_TMPFILE, RENAME_EXCHANGE, AT_SYMLINK_NOFOLLOW = 3, 0o10000000, 0o20000000, 2, 0x100
 ACL = "system.posix_acl_access"
 OWNER = 12345  # the source's owner and group, where the tests run as root
 SUCCESS_START = stream(out(SUCCESS.split("[")[0]), "out")
@@ -314,14 +314,19 @@ def look_indexes(calls, output):
             "output": entry(output), "hidden": -1}
 
 
-def admitted(call, action):
-    """Whether an act on the hidden name comes right between the run's look
-    at it and the call that removes it or renames it over the target, or an
-    act on the target's name right before that rename: windows no program
-    can close, which the README names."""
-    return (TARGET_OF[action] == "hidden" and call.name in ("unlinkat", "renameat") and
+def admitted(calls, k, action):
+    """Whether an act comes in a window no program can close, which the
+    README names: on the hidden name right between the run's look at it and
+    the call that removes it; between the look at the target and the rename
+    over it; or right after the exchange, before the run has looked at both
+    names (what it finds is exchanged back)."""
+    call, before = calls[k], [c for c in calls[:k] if c.name in ("renameat2", "renameat")]
+    exchanged = [c.index for c in before if c.name == "renameat2" and c.result == 0]
+    return (TARGET_OF[action] == "hidden" and call.name == "unlinkat" and
             (call.text or "").startswith(".wavwiden-") or
-            call.name == "renameat" and TARGET_OF[action] in ("source", "output"))
+            bool(before) and before[-1].result != 0 and call.name != "renameat2" and
+            any(c.name == "renameat" for c in calls[k:]) or
+            bool(exchanged) and all(c.name == "newfstatat" for c in calls[exchanged[-1] + 1:k + 1]))
 
 
 def commit_index(calls):
@@ -338,7 +343,11 @@ def commit_index(calls):
         return max(c.index for c in calls[:reserved[0]] if c.name == "newfstatat") + 1
     opened = [c.index for c in calls if c.name == "openat" and c.path and "/f/" in c.path and
               c.args[2] & O_ACCMODE]
-    return opened[-1] if opened else len(calls)
+    if not opened:
+        return len(calls)
+    # A file opened anew through /proc was taken by its look as a path alone.
+    return max(c.index for c in calls[:opened[-1] + 1] if c.name == "openat" and
+               (c.args[2] & O_PATH or c.index == opened[-1]))
 
 
 def hidden_calls(calls):
@@ -418,7 +427,7 @@ class Traced(unittest.TestCase):
         self.assertTrue(run.status in (0, FAIL) or terminated, run.status)
         output = os.path.basename(scene.output)
         looks = look_indexes(run.calls, output)
-        if [k for k in scene.acts if k <= looks[TARGET_OF[plan[k]]] or admitted(run.calls[k], plan[k])]:
+        if [k for k in scene.acts if k <= looks[TARGET_OF[plan[k]]] or admitted(run.calls, k, plan[k])]:
             return  # acts before the run looked made what it started from
         self.assertEqual(scene.root_only_bytes, {b"root only"})
         self.assertFalse([c for c in run.calls if c.name == "openat" and c.args[2] & O_ACCMODE and
@@ -445,7 +454,7 @@ class Traced(unittest.TestCase):
                 self.assertTrue(set(files.values()) & set(results), "no whole result")
         else:
             self.check_message(run)
-            if not written:
+            if not written and not (late and mode == "renamed over"):  # renamed over, it is gone
                 self.assertTrue(set(files.values()) & set(scene.contents), "the source is gone")
             traded = [c for c in run.calls if c.name == "renameat2" and c.result == 0]
             if traded and set(plan.values()) == {"exchange with a link"}:
@@ -467,6 +476,15 @@ class Traced(unittest.TestCase):
             # by default at the calls that open that name, trade or sync, a
             # folder at its opens and the trade.
             actions = [a for a in ACTIONS if not (output == "in.wav" and a.startswith("output:"))]
+            def substituting(action, k):
+                """By default the substitutes of DEFAULT_SUBSTITUTES; at every
+                call, one of each target's at each call, in turn."""
+                target, what = action.split(": ")
+                if not SLOW:
+                    return what in DEFAULT_SUBSTITUTES[target]
+                kinds = sorted(FOLDER_SUBSTITUTES if target == "folder" else SUBSTITUTES)
+                return kinds.index(what) == k % len(kinds)
+
             def taking(name):
                 return {c.index for c in calls if SLOW or c.name in LOOKS - {"pread64", "fallocate"} and
                         (c.name != "openat" or c.text == name)}
@@ -476,7 +494,7 @@ class Traced(unittest.TestCase):
             plans = [{k: a} for k in at for a in actions if ":" not in a and k >= start or
                      ":" in a and k > looks[TARGET_OF[a]] and k in calls_of[TARGET_OF[a]] and
                      (k in hidden if TARGET_OF[a] == "hidden" else k >= start) and
-                     (SLOW or a.split(": ")[1] in DEFAULT_SUBSTITUTES[TARGET_OF[a]])]
+                     substituting(a, k)]
             # Each exchange of names met by another exchange, at once and at
             # the trade back.
             plans += [{k: "exchange with a link", k + d: "exchange with a link"}
@@ -485,11 +503,12 @@ class Traced(unittest.TestCase):
                 # A second act at a later call, and the same act again and
                 # again: at every p-th call from the k-th on, from the calls
                 # that open, trade or sync files.
-                again = [c.index for c in calls if c.name in LOOKS]
-                plans += [{k: a, k + d: b} for k in again for d in (1, 2, 3, 8) for a in actions
-                          for b in ("exchange with a link", "rewrite") if k > looks[TARGET_OF[a]]]
+                again = [c.index for c in calls if c.name in LOOKS and c.index >= start]
+                plans += [{k: a, k + d: b} for k in again for d in (1, 2, 3, 8) for a in ACTIONS
+                          for b in ("exchange with a link", "rewrite") if ":" not in a]
                 plans += [{i: a for i in range(k, len(calls), p)} for k in again for p in (1, 4)
-                          for a in actions if a != "terminate" and k > looks[TARGET_OF[a]]]
+                          for a in actions if a != "terminate" and k > looks[TARGET_OF[a]] and
+                          (":" not in a or substituting(a, k))]
             jobs += [(mode, plan, None, None) for plan in plans]
         for (mode, plan, _, _), (scene, run) in zip(jobs, run_jobs(jobs)):
             with self.subTest(mode=mode, plan=plan):
