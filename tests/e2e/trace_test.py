@@ -319,14 +319,14 @@ def admitted(calls, k, action):
     README names: on the hidden name right between the run's look at it and
     the call that removes it; between the look at the target and the rename
     over it; or right after the exchange, before the run has looked at both
-    names (what it finds is exchanged back)."""
+    names and traded them back if need be (what it finds is exchanged back)."""
     call, before = calls[k], [c for c in calls[:k] if c.name in ("renameat2", "renameat")]
     exchanged = [c.index for c in before if c.name == "renameat2" and c.result == 0]
     return (TARGET_OF[action] == "hidden" and call.name == "unlinkat" and
             (call.text or "").startswith(".wavwiden-") or
             bool(before) and before[-1].result != 0 and call.name != "renameat2" and
             any(c.name == "renameat" for c in calls[k:]) or
-            bool(exchanged) and all(c.name == "newfstatat" for c in calls[exchanged[-1] + 1:k + 1]))
+            bool(exchanged) and all(c.name in ("newfstatat", "renameat2") for c in calls[exchanged[-1] + 1:k + 1]))
 
 
 def commit_index(calls):
@@ -345,9 +345,10 @@ def commit_index(calls):
               c.args[2] & O_ACCMODE]
     if not opened:
         return len(calls)
-    # A file opened anew through /proc was taken by its look as a path alone.
-    return max(c.index for c in calls[:opened[-1] + 1] if c.name == "openat" and
-               (c.args[2] & O_PATH or c.index == opened[-1]))
+    # A file opened anew through /proc was taken before, as a path alone.
+    if not (calls[opened[-1]].text or "").startswith("/proc/"):
+        return opened[-1]
+    return max(c.index for c in calls[:opened[-1]] if c.name == "openat" and c.args[2] & O_PATH)
 
 
 def hidden_calls(calls):
