@@ -7,19 +7,41 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace {
 
 // As many links as the system itself follows in one name.
 constexpr int kLinksAtMost = 40;
 
-// The folder and the last name of path; false where the last name is no
-// entry of its own ("", ".", "..", what a trailing slash leaves).
+// The folder and the last name of path. Where the last name is no entry of
+// its own ("", ".", "..", what a trailing slash leaves), the whole path is
+// the folder and the name is "." in it, so that it is still looked at once;
+// false for an empty path.
 bool pathSplit(const std::string &path, std::string &folder, std::string &name) {
   const std::size_t slash = path.rfind('/');
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return !name.empty() && name != "." && name != "..";
+  if (name.empty() || name == "." || name == "..") {
+    folder = path;
+    name = ".";
+  }
+  return !path.empty();
+}
+
+// The folder path as it names the same folder with no "." and no repeated
+// slash: "./p/d//" is "p/d", "/" stays "/", and nothing left is ".". Two
+// folder paths the same once so written are opened once.
+std::string folderPlain(const std::string &path) {
+  std::string plain = path[0] == '/' ? "/" : "";
+  for (std::size_t at = 0; at < path.size();) {
+    std::size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(at, end - at);
+    if (!part.empty() && part != ".") plain += (plain.empty() || plain == "/" ? "" : "/") + part;
+    at = end + 1;
+  }
+  return plain.empty() ? "." : plain;
 }
 
 // Makes the folder path, relative to the folder at, the entry's: opened for
@@ -33,11 +55,13 @@ bool folderOpen(int at, const std::string &path, WavEntry &entry) {
   return fd >= 0;
 }
 
-// The entry path names before any link is followed.
-bool entryStart(const char *path, WavEntry &entry) {
-  std::string folder;
+// The entry path names before any link is followed: its name, and its
+// folder path, plainly written. False for an empty path.
+bool entryName(const char *path, WavEntry &entry, std::string &folder) {
   entry.path = path;
-  return pathSplit(path, folder, entry.name) && folderOpen(AT_FDCWD, folder, entry);
+  if (!pathSplit(path, folder, entry.name)) return false;
+  folder = folderPlain(folder);
+  return true;
 }
 
 bool inProc(int folder) {
@@ -75,20 +99,25 @@ bool entryFollow(WavEntry &entry) {
   return false;
 }
 
-// The file the entry held, opened with flags; -1 where it does not open, other
-// set where the name leads elsewhere now, or nowhere.
-int seenOpen(const WavEntry &entry, int flags, bool &other) {
-  other = false;
-  const int fd = wavEntryDescriptorOpen(entry, flags);
+// The entry opened with flags through its folder, not following a link that
+// stands there now (but for the system's own); a descriptor, or -1 with
+// errno set.
+int descriptorOpen(const WavEntry &entry, int flags) {
+  return openat(entry.folder, entry.name.c_str(), flags | (entry.followed ? 0 : O_NOFOLLOW), 0666);
+}
+
+// Whether fd is open on the file the entry held.
+bool seenIs(int fd, const WavEntry &entry) {
   struct stat st;
-  if (fd < 0) {
-    other = errno == ENOENT || errno == ELOOP;
-    return -1;
-  }
-  if (fstat(fd, &st) == 0 && wavFileIdSame(wavStatId(st), entry.id)) return fd;
-  other = true;
-  close(fd);
-  return -1;
+  return fstat(fd, &st) == 0 && wavFileIdSame(wavStatId(st), entry.id);
+}
+
+// The file the descriptor at stands for, a path alone, opened anew with
+// flags: through /proc, else by the entry's name again.
+int reopen(const WavEntry &entry, int at, int flags) {
+  const std::string link = "/proc/self/fd/" + std::to_string(at);
+  const int fd = open(link.c_str(), flags);
+  return fd >= 0 || errno != ENOENT ? fd : descriptorOpen(entry, flags);
 }
 
 std::FILE *streamOpen(int fd, const char *mode) {
@@ -99,14 +128,57 @@ std::FILE *streamOpen(int fd, const char *mode) {
 
 }  // namespace
 
+// A regular file is taken first as a path alone, which opens nothing: no
+// pipe waits and no device does anything for it, and a file linked there
+// meanwhile, a root's one say, is not opened at all. Only the file seen is
+// opened, non-blocking, so that not even a lease held on it waits.
+int wavEntrySeenOpen(const WavEntry &entry, int flags, bool &other) {
+  const bool file = entry.seen == WavSeen::kFile;
+  const int at = file ? descriptorOpen(entry, O_PATH | O_CLOEXEC) : -1;
+  other = at >= 0 && !seenIs(at, entry);
+  int fd = -1;
+  if (!file)
+    fd = descriptorOpen(entry, flags);
+  else if (at >= 0 && !other)
+    fd = reopen(entry, at, flags | O_NONBLOCK);
+  const int error = errno;
+  if (at >= 0) close(at);
+  if (fd < 0) {
+    other = other || error == ENOENT || error == ELOOP;
+    errno = error;
+    return -1;
+  }
+  if (!seenIs(fd, entry)) {
+    other = true;
+    close(fd);
+    return -1;
+  }
+  if (file) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 bool wavEntryLook(const char *path, WavEntry &entry) {
-  entry.looked = entryStart(path, entry) && entryFollow(entry);
+  std::string folder;
+  entry.looked = entryName(path, entry, folder) && folderOpen(AT_FDCWD, folder, entry) &&
+                 entryFollow(entry);
   return entry.looked;
 }
 
+// A folder path the two names share is opened once, its descriptor serving
+// both; other spellings of one folder are each opened once, one right after
+// the other.
 bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEntry &out) {
-  in.looked = entryStart(source, in);
-  out.looked = entryStart(output, out);
+  std::string inFolder;
+  std::string outFolder;
+  in.looked = entryName(source, in, inFolder) && folderOpen(AT_FDCWD, inFolder, in);
+  const bool named = entryName(output, out, outFolder);
+  if (named && !inFolder.empty() && outFolder == inFolder) {
+    out.folderRead = in.folderRead;
+    out.folder = in.folder < 0 ? -1 : fcntl(in.folder, F_DUPFD_CLOEXEC, 0);
+    out.looked = out.folder >= 0;
+  } else {
+    out.looked = named && folderOpen(AT_FDCWD, outFolder, out);
+  }
   struct stat a;
   struct stat b;
   const bool same = in.looked && out.looked && in.name == out.name && fstat(in.folder, &a) == 0 &&
@@ -124,23 +196,18 @@ bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEnt
   return true;
 }
 
-int wavEntryDescriptorOpen(const WavEntry &entry, int flags) {
-  return openat(entry.folder, entry.name.c_str(), flags | (entry.followed ? 0 : O_NOFOLLOW), 0666);
-}
-
 std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
   other = false;
-  if (!entry.looked) return std::fopen(entry.path, "rb");
-  if (entry.seen == WavSeen::kNothing) return nullptr;
-  return streamOpen(seenOpen(entry, O_RDONLY | O_NOCTTY | O_CLOEXEC, other), "rb");
+  if (!entry.looked || entry.seen == WavSeen::kNothing) return nullptr;
+  return streamOpen(wavEntrySeenOpen(entry, O_RDONLY | O_NOCTTY | O_CLOEXEC, other), "rb");
 }
 
 std::FILE *wavEntryWriteOpen(const WavEntry &entry) {
   if (!entry.looked) return nullptr;
   bool other = false;
   const int fd = entry.seen == WavSeen::kNothing
-                     ? wavEntryDescriptorOpen(entry, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC)
-                     : seenOpen(entry, O_WRONLY | O_NOCTTY | O_CLOEXEC, other);
+                     ? descriptorOpen(entry, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC)
+                     : wavEntrySeenOpen(entry, O_WRONLY | O_NOCTTY | O_CLOEXEC, other);
   return streamOpen(fd, "wb");
 }
 

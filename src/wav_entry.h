@@ -1,9 +1,11 @@
 // The names the command line gives, each looked at once, when the run
 // starts: followed to the folder entry it leads to, whose folder is opened
-// then, with what the entry held then. Every later open of the name goes
+// then, with what the entry held then. Every later call on the name goes
 // through that folder to that entry, follows no link that was not there at
-// the start, and takes only the file that was seen: whoever renames, links or
-// replaces files meanwhile cannot turn the program to another file.
+// the start, and takes only the file that was seen, without waiting where
+// that was a regular file or nothing: whoever renames, links or replaces
+// files or folders meanwhile cannot turn the program to another file, nor
+// hold it up.
 #pragma once
 
 #include <cstdio>
@@ -35,16 +37,18 @@ struct WavEntry {
 // folder missing, a trailing slash, a loop of links).
 bool wavEntryLook(const char *path, WavEntry &entry);
 
-// Looks at the source's name and at the output's. Where the two are the same
-// name of the same folder, the output's look is the source's, and true is
-// returned: the run is then in place whatever that entry holds later. On
-// Windows only the files the names lead to are compared, by the driver.
+// Looks at the source's name and at the output's, each folder path opened
+// once: the same text once "." and repeated slashes are dropped is the same
+// folder. Where the two are the same name of the same folder, the output's
+// look is the source's, and true is returned: the run is then in place
+// whatever that entry holds later. On Windows only the files the names lead
+// to are compared, by the driver.
 bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEntry &out);
 
 // Opens the entry's file for reading: the one it held when it was looked at.
 // Null where it does not open; other is then set where the name leads to
-// another file now, or to none. A name that could not be looked at is opened
-// as it stands.
+// another file now, or to none. A name that could not be looked at is not
+// opened (Windows opens it as it stands).
 std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other);
 
 // Opens the entry's file for writing without truncating it: the one it held
@@ -54,9 +58,10 @@ std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other);
 std::FILE *wavEntryWriteOpen(const WavEntry &entry);
 
 #ifndef _WIN32
-// The entry opened with flags through its folder, not following a link that
-// stands there now; a descriptor, or -1 with errno set.
-int wavEntryDescriptorOpen(const WavEntry &entry, int flags);
+// The file the entry held when it was looked at, opened with flags through
+// its folder; a descriptor, or -1 with errno set and other set where the
+// name holds another file now, or none.
+int wavEntrySeenOpen(const WavEntry &entry, int flags, bool &other);
 #endif
 
 // Closes what the look opened.

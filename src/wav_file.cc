@@ -111,9 +111,9 @@ int wavDescriptorReserve(int fd, std::int64_t size) {
   return ftruncate(fd, size) == 0 ? 0 : -1;
 }
 
-int wavDescriptorCopy(int from, int to) {
+int wavDescriptorCopyOver(int from, int to) {
   struct stat st;
-  if (fstat(from, &st) != 0 || wavDescriptorReserve(to, st.st_size) != 0) return -1;
+  if (fstat(from, &st) != 0) return -1;
   for (off_t offset = 0; offset < st.st_size;)
     if (sendfile(to, from, &offset, static_cast<std::size_t>(st.st_size - offset)) <= 0) return -1;
   return wavDescriptorSync(to);

@@ -90,10 +90,17 @@ int wavDescriptorAttributesCopy(int from, int to);
 // file-size limit), the file then as it was.
 int wavDescriptorReserve(int fd, std::int64_t size);
 
+#ifdef _WIN32
 // Copies the whole of the file open as from over the file open as to for
 // writing, room for it reserved first, and has the system write it to the
 // disk. 0 or -1.
 int wavDescriptorCopy(int from, int to);
+#else
+// Copies the whole of the file open as from over the file open as to for
+// writing, whose room for it wavDescriptorReserve has taken, and has the
+// system write it to the disk. 0 or -1.
+int wavDescriptorCopyOver(int from, int to);
+#endif
 
 // Has the system write what it holds of the file open as fd to the disk; 0,
 // also where the file system cannot (EINVAL), or -1.

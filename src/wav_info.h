@@ -7,6 +7,10 @@
 #include "wav_entry.h"
 #include "wav_file.h"
 
+// The largest source whose stereo data size plus 36 still fits the RIFF
+// size field of the output.
+inline constexpr std::uint32_t kMaxSourceSize = 0x7FFFFFFFu - 18u;
+
 // Where the samples of a regular file were left: they are read again, window
 // by window, as the result is written.
 struct WavSamplesAt {

@@ -17,10 +17,6 @@
 
 namespace {
 
-// The largest source whose stereo data size plus 36 still fits the RIFF
-// size field of the output.
-constexpr std::uint32_t kMaxSourceSize = 0x7FFFFFFFu - 18u;
-
 // The first read gave the stereo description; the second must describe the
 // same stream, with its samples where the first found them, in the same
 // file, unchanged, else the file changed in between.
@@ -111,6 +107,12 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
     wavSay(kTextInputChanged);
     return -1;
   }
+  // The file standard output writes to is left alone, where the report would
+  // land amid the samples, however the output's name led to it.
+  if (output.seen == WavSeen::kFile && wavConsoleOutIs(output.id)) {
+    wavSay(kTextOutputOpenFailed, outPath);
+    return -1;
+  }
   if (replace.overwrite && wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
   std::FILE *into = nullptr;
   if (inPlace && !(into = wavReplaceTake(replace, kWavHeaderSize + job.out.dataSize))) return -1;
@@ -130,8 +132,10 @@ int wavMain(int argc, char **argv, WavVoice voice) {
   wavConsoleStart(voice);
 #ifdef SIGXFSZ
   // A write past the file-size limit fails like any other, with the writer's
-  // messages, instead of ending the process.
+  // messages, instead of ending the process; so does a report that no one
+  // reads any more (a closed pipe), which takes nothing from the conversion.
   std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
 #endif
   StereoJob job;
   WavEntry source;

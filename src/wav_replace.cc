@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "wav_console.h"
 #include "wav_hidden_name.h"
@@ -34,58 +35,102 @@ bool nameHoldsSource(const WavReplace &replace, const char *name, bool renamed) 
   return wavFileIdUnchanged(id, replace.source) && (renamed || id.changed == replace.source.changed);
 }
 
-// Prints why the target could not be had as the source: it cannot be opened,
-// or its name holds something else now.
-void targetRefused(const WavReplace &replace, bool opened, int error) {
-  if (!opened && error != ENOENT && error != ELOOP)
-    wavSay(kTextOutputOpenFailed, replace.entry->path);
-  else
+// Whether name in the folder, not followed if it is a link, holds the new
+// file.
+bool nameHoldsNew(const WavReplace &replace, const char *name) {
+  struct stat st;
+  struct stat made;
+  return fstatat(replace.entry->folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstat(replace.file, &made) == 0 && st.st_dev == made.st_dev && st.st_ino == made.st_ino;
+}
+
+// Whether the new file has the owner and group of the target.
+bool ownerKept(const WavReplace &replace) {
+  struct stat target;
+  struct stat made;
+  return fstat(replace.target, &target) == 0 && fstat(replace.file, &made) == 0 &&
+         target.st_uid == made.st_uid && target.st_gid == made.st_gid;
+}
+
+// Prints why the target could not be had as the source: its name holds
+// something else now (or it was opened and found changed), or it cannot be
+// opened.
+void targetRefused(const WavReplace &replace, bool other) {
+  if (other)
     wavSay(kTextInputChanged);
+  else
+    wavSay(kTextOutputOpenFailed, replace.entry->path);
 }
 
 // The target open for writing, checked to be the source, untouched. -1 after
 // printing why.
 int targetWriteOpen(const WavReplace &replace) {
-  const int fd =
-      wavEntryDescriptorOpen(*replace.entry, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  const int error = errno;
+  bool other = false;
+  const int fd = wavEntrySeenOpen(*replace.entry, O_WRONLY | O_NOCTTY | O_CLOEXEC, other);
   if (sourceIs(fd, replace.source, true)) return fd;
-  targetRefused(replace, fd >= 0, error);
+  targetRefused(replace, other || fd >= 0);
   if (fd >= 0) close(fd);
   return -1;
 }
 
-// Syncs the folder, where it could be opened for reading; 0, or -1 after
-// printing why.
-int folderSync(const WavReplace &replace) {
-  if (!replace.entry->folderRead || wavDescriptorSync(replace.entry->folder) == 0) return 0;
+// Syncs the folder, where it could be opened for reading, then the new file
+// once more: a file system that has failed since the file was synced (a disk
+// error that shut it down) says so there, even where the folder's sync said
+// nothing. 0, or -1 after printing why.
+int durable(const WavReplace &replace) {
+  if ((!replace.entry->folderRead || wavDescriptorSync(replace.entry->folder) == 0) &&
+      wavDescriptorSync(replace.file) == 0)
+    return 0;
   wavSay(kTextWriteFailed);
   return -1;
 }
 
-// After the exchange the source stands under the hidden name and goes, and
-// the folder is synced. Where another file took the target's name meanwhile,
-// the two names are traded back and nothing is removed: the new file stays
-// under its hidden name.
+// After the exchange the target's name holds the new file and the hidden
+// name the source, which goes once the result is durable. Where another file
+// took either name meanwhile, the two names are traded back and nothing is
+// removed: the new file stays under its hidden name. A failed sync leaves
+// the source under the hidden name.
 int tradeCheck(WavReplace &replace) {
   const int folder = replace.entry->folder;
-  const char *hidden = replace.hidden.c_str();
-  if (!nameHoldsSource(replace, hidden, true)) {
-    renameat2(folder, hidden, folder, replace.entry->name.c_str(), RENAME_EXCHANGE);
+  const std::string hidden = replace.hidden;
+  const char *name = replace.entry->name.c_str();
+  if (!nameHoldsSource(replace, hidden.c_str(), true) || !nameHoldsNew(replace, name)) {
+    renameat2(folder, hidden.c_str(), folder, name, RENAME_EXCHANGE);
     wavHiddenDrop(replace, false);
     wavSay(kTextInputChanged);
     return -1;
   }
-  // An old file left under a hidden name harms nothing; the result is in place.
-  unlinkat(folder, hidden, 0);
   wavHiddenDrop(replace, false);
-  return folderSync(replace);
+  if (durable(replace) != 0) return -1;
+  // An old file left under a hidden name harms nothing; the result is in place.
+  if (nameHoldsSource(replace, hidden.c_str(), true)) unlinkat(folder, hidden.c_str(), 0);
+  return 0;
+}
+
+// The finished result, under its hidden name, copied over the target, which
+// keeps its owner, group, mode, attributes and other names. The hidden name
+// goes once the copy is synced; where the target was left as it was (it
+// could not be opened as the source, or its room could not be reserved), at
+// once; where the copy failed once the target was touched, never: the whole
+// result stays beside it.
+int copyOver(WavReplace &replace) {
+  struct stat st;
+  const bool sized = fstat(replace.file, &st) == 0;
+  const int target = sized ? targetWriteOpen(replace) : -1;
+  const bool reserved = target >= 0 && wavDescriptorReserve(target, st.st_size) == 0;
+  const bool copied = reserved && wavDescriptorCopyOver(replace.file, target) == 0;
+  if (target >= 0) close(target);
+  if ((target >= 0 || !sized) && !copied) wavSay(kTextWriteFailed);
+  wavHiddenDrop(replace, copied || !reserved);
+  return copied ? 0 : -1;
 }
 
 // The new file, named in the folder, trades places with the target once the
 // target is seen untouched: in one step where the file system can exchange
 // two names, else by a rename over the target's name once that is seen to
-// hold the source. Runs with the signals held back.
+// hold the source; or it is copied over the target where the folder refuses
+// either, or the new file could not take the target's owner and group. Runs
+// with the signals held back.
 int trade(WavReplace &replace) {
   if (replace.hidden.empty() && wavHiddenMake(replace) != 0) {
     wavSay(kTextOutputOpenFailed, replace.entry->path);
@@ -96,33 +141,31 @@ int trade(WavReplace &replace) {
     wavSay(kTextInputChanged);
     return -1;
   }
+  if (replace.copyOver) return copyOver(replace);
   const int folder = replace.entry->folder;
   const char *hidden = replace.hidden.c_str();
   const char *name = replace.entry->name.c_str();
   if (renameat2(folder, hidden, folder, name, RENAME_EXCHANGE) == 0) return tradeCheck(replace);
   if (errno == EINVAL || errno == ENOSYS) {
-    if (!nameHoldsSource(replace, name, false)) {
+    if (!nameHoldsSource(replace, name, false) || !nameHoldsNew(replace, hidden)) {
       wavHiddenDrop(replace, true);
       wavSay(kTextInputChanged);
       return -1;
     }
     if (renameat(folder, hidden, folder, name) == 0) {
       wavHiddenDrop(replace, false);
-      return folderSync(replace);
+      if (nameHoldsNew(replace, name)) return durable(replace);
+      wavSay(kTextInputChanged);
+      return -1;
     }
   }
   const bool refused = errno == EPERM || errno == EACCES || errno == EBUSY;
-  wavHiddenDrop(replace, true);
   if (!refused) {
+    wavHiddenDrop(replace, true);
     wavSay(kTextOutputOpenFailed, replace.entry->path);
     return -1;
   }
-  // The folder refused the trade: the result is copied over the target.
-  const int target = targetWriteOpen(replace);
-  const bool copied = target >= 0 && wavDescriptorCopy(replace.file, target) == 0;
-  if (target >= 0) close(target);
-  if (target >= 0 && !copied) wavSay(kTextWriteFailed);
-  return copied ? 0 : -1;
+  return copyOver(replace);
 }
 
 }  // namespace
@@ -138,10 +181,10 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
     replace.overwrite = true;
     return 0;
   }
-  replace.target =
-      wavEntryDescriptorOpen(target, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  bool other = false;
+  replace.target = wavEntrySeenOpen(target, O_RDONLY | O_NOCTTY | O_CLOEXEC, other);
   if (!sourceIs(replace.target, source, false)) {
-    targetRefused(replace, replace.target >= 0, errno);
+    targetRefused(replace, other || replace.target >= 0);
     return -1;
   }
   if (replace.unnamed)
@@ -157,6 +200,7 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
     wavSay(kTextOutputOpenFailed, target.path);
     return -1;
   }
+  replace.copyOver = !ownerKept(replace);
   return 0;
 }
 

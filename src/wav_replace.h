@@ -3,12 +3,16 @@
 // new file in that folder, unnamed where the file system allows it (else
 // under a short hidden name that a terminating signal removes), with the
 // source's owner, group, mode and access list; once it is whole and synced
-// it trades places with the target in one step, and the source, seen under
-// the new file's old name, is removed and the folder synced. A run that fails
-// or is killed before the trade leaves the source as it was; once names have
-// been traded, a failure removes no name at all. Where the folder takes no
-// new file, the target is overwritten in place instead, from the samples held
-// in memory, its room reserved first.
+// it trades places with the target in one step, the folder is synced and the
+// new file synced once more to confirm it, and only then is the source, seen
+// under the new file's old name, removed. A run that fails or is killed
+// before the trade leaves the source as it was; once names have been traded,
+// a failure removes no name at all. Where the new file cannot take the
+// source's owner and group, or the folder refuses the trade, the finished
+// result is copied over the target under a hidden name, which goes once the
+// copy is synced. Where the folder takes no new file, the target is
+// overwritten in place instead, from the samples held in memory, its room
+// reserved first.
 //
 // On Windows the new file has a hidden name in the target's folder from the
 // start, removed by a console control handler, and is moved over the target
@@ -34,6 +38,7 @@ struct WavReplace {
   std::wstring temp;        // the new file's path while it is there
 #else
   bool unnamed = true;      // tried first for the new file; tests turn it off
+  bool copyOver = false;    // the new file lacks the target's owner or group
   std::string hidden;       // the new file's name in the folder while it has one
 #endif
 };
@@ -54,10 +59,11 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size);
 // Puts the written result in the target's place, durably: the new file is
 // synced and trades places with the target once the target is seen to be the
 // source still, untouched; where the folder refuses that (a sticky folder, a
-// file mounted on its own), the result is copied over the target. An
-// overwritten target is synced. Any sync that fails fails the run. Returns 0,
-// or -1 after printing why, with the target as it was unless it was being
-// overwritten or the trade was made.
+// file mounted on its own), or the new file lacks the target's owner or
+// group, the result is copied over the target. An overwritten target is
+// synced. Any sync that fails fails the run. Returns 0, or -1 after printing
+// why, with the target as it was unless it was being overwritten, copied
+// over (the result then left under its hidden name) or the trade was made.
 int wavReplaceCommit(WavReplace &replace);
 
 // Closes what is open and removes the new file, if it still has its hidden

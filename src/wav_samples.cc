@@ -21,8 +21,12 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, WavInfo &info) {
     wavFileSeek(file, bodyStart + length);
     return 0;
   }
-  // A pipe's chunk is allocated as it declares itself: its size cannot be
-  // known. A length of 0 is no buffer at all.
+  // A pipe's chunk is allocated as it declares itself, its size being
+  // unknown, but never past what converts. A length of 0 is no buffer at all.
+  if (length > kMaxSourceSize) {
+    wavSay(kTextTooLarge);
+    return -1;
+  }
   info.data = wavBufferAlloc(length);
   if (!info.data) {
     wavSay(kTextNoMemory);

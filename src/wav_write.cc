@@ -89,15 +89,13 @@ int windowsWrite(std::FILE *file, WavSamplesReader &samples, const StereoJob &jo
 }
 
 // The file the result goes to: the one the output's name held when the run
-// started, or a new one where it held none. It is opened without truncation
-// and looked at first: the file standard output writes to is left alone,
-// where the report would land amid the samples. A regular file is then
-// truncated through the stream, a device or a pipe is left as it is.
+// started, or a new one where it held none. It is opened without truncation;
+// a regular file is then truncated through the stream, a device or a pipe is
+// left as it is.
 std::FILE *outputOpen(const WavEntry &output) {
   std::FILE *file = wavEntryWriteOpen(output);
   WavFileId id;
-  if (file && (wavFileIdGet(file, id) != 0 || (!wavConsoleOutIs(id) && wavFileTruncate(file) == 0)))
-    return file;
+  if (file && (wavFileIdGet(file, id) != 0 || wavFileTruncate(file) == 0)) return file;
   wavSay(kTextOutputOpenFailed, output.path);
   if (file) std::fclose(file);
   return nullptr;

@@ -18,8 +18,8 @@ import time
 import unittest
 
 from reader_test import ACCEPTED, P, REFUSED
-from wavtest import (BIN, SANITIZED, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
-                     NAME, NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, WRAPPER,
+from wavtest import (BIN, EN_BIN, SANITIZED, CHANGED, DATA_WRITE_ERROR, ERR, FAIL, IN_OPEN, NO_HEADER, NO_MEMORY,
+                     NAME, NOT_MONO, OUT, OUT_OPEN, READ_AT, READ_FAILED, SUCCESS, TOO_LARGE, WRAPPER,
                      WRITE_FAILED, WorkDir, chunk, data_line, err, fmt_body, fmt_report, header, mono,
                      memory_cap, mono_report, out, ramp, report, riff, stereo, stream, time_line)
 
@@ -35,7 +35,8 @@ class Result:
         self.stderr = stderr
 
 
-def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None, groups=()):
+def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None, groups=(),
+            timeout=120):
     """Runs the program natively with both streams captured apart. memory_kib
     runs it under `ulimit -v`; user runs it as that user id, in its own group
     and groups; started is called with the process once it runs; file_size
@@ -56,7 +57,7 @@ def execute(args, cwd, memory_kib=None, user=None, started=None, file_size=None,
                                preexec_fn=limits, **ids)
     if started:
         started(process)
-    stdout, stderr = process.communicate(timeout=120)
+    stdout, stderr = process.communicate(timeout=timeout)
     if memory_kib is not None and SANITIZED:  # the allocator says when it gives null
         stderr = re.sub(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n",
                         b"", stderr)
@@ -68,10 +69,11 @@ class FifoServer:
     pipe by the program, and waits for the program to close it before
     serving the next, so that no two payloads meet in one read."""
 
-    def __init__(self, path, payloads):
+    def __init__(self, path, payloads, stall=False):
         os.mkfifo(path)
         self.path = path
         self.payloads = payloads
+        self.stall = stall  # the pipe held open after the last payload, as long as the program runs
         self.process = None
         self.served = 0
         self.thread = threading.Thread(target=self._serve, daemon=True)
@@ -120,6 +122,8 @@ class FifoServer:
             except BrokenPipeError:
                 pass
             finally:
+                while self.stall and self._running():
+                    time.sleep(0.001)
                 os.close(fd)
             self.served += 1
             while self._running() and self._held():
@@ -211,6 +215,7 @@ class Faults(WorkDir):
             ("missing/out.wav", None, refused, False),
             ("plain/out.wav", file_as_folder, refused, False),
             ("folder", folder, refused, False),
+            ("folder2/", folder, refused, False),
             ("ro/out.wav", read_only_folder, refused, True),
             ("ro.wav", read_only_file, refused, True),
         ]
@@ -244,6 +249,7 @@ class Faults(WorkDir):
             ("missing.wav", err(IN_OPEN, "missing.wav"), False),
             ("secret.wav", err(IN_OPEN, "secret.wav"), True),
             ("dir.wav", report("dir.wav", err(READ_AT, 0)), False),
+            ("dir.wav/.", report("dir.wav/.", err(READ_AT, 0)), False),
         ]
         for source, outputs, needs_modes in cases:
             with self.subTest(source):
@@ -311,12 +317,14 @@ class Faults(WorkDir):
                               err(READ_FAILED)), FAIL, memory_kib=1 << 18)
         self.assertFalse(os.path.lexists(self.path("out.wav")))
 
-        # Through a pipe the size cannot be known: the claim is allocated, and
-        # under the limit that fails.
-        server = FifoServer(self.path("pipe.wav"), [claim])
+        # Through a pipe the size cannot be known, but a claim larger than
+        # converts is refused at once, nothing held for it, even where the
+        # pipe's writer stalls.
+        server = FifoServer(self.path("pipe.wav"), [claim], stall=True)
         self.check_run(["pipe.wav", "out.wav"],
                        report("pipe.wav", fmt_report(fmt_body()), data_line(0xFFFFFFFF),
-                              err(NO_MEMORY)), FAIL, memory_kib=1 << 18, started=server.start)
+                              err(TOO_LARGE)), FAIL, memory_kib=1 << 18, started=server.start,
+                       timeout=10)
         server.stop()
 
     def test_large_source_under_a_memory_limit(self):
@@ -347,14 +355,25 @@ class Faults(WorkDir):
         # Console streams that are full or closed take nothing from the
         # conversion: the same file and the same status. A closed stream's
         # number may be reused by the files the program opens.
-        for streams in ["<&- >&- 2>&-", ">/dev/full 2>/dev/full", ">&-"]:
+        # A report pipe closed early (its reader gone, as after `| head -c1`)
+        # takes nothing either, from both programs.
+        programs = [BIN] + ([EN_BIN] if EN_BIN else [])
+        for program, streams in [(BIN, s) for s in ["<&- >&- 2>&-", ">/dev/full 2>/dev/full", ">&-"]] + \
+                [(p, "closed pipe") for p in programs]:
             for source, status in [("in.wav", 0), ("missing.wav", FAIL)]:
-                with self.subTest(streams=streams, source=source):
+                with self.subTest(program=program, streams=streams, source=source):
                     if os.path.lexists(self.path("out.wav")):
                         os.unlink(self.path("out.wav"))
-                    process = subprocess.run(
-                        ["bash", "-c", f'exec "$0" "$@" {streams}', BIN, source, "out.wav"],
-                        cwd=self.dir, timeout=120)
+                    if streams == "closed pipe":
+                        read, write = os.pipe()
+                        os.close(read)
+                        process = subprocess.run([program, source, "out.wav"], cwd=self.dir, stdout=write,
+                                                 stderr=write, timeout=120)
+                        os.close(write)
+                    else:
+                        process = subprocess.run(
+                            ["bash", "-c", f'exec "$0" "$@" {streams}', program, source, "out.wav"],
+                            cwd=self.dir, timeout=120)
                     self.assertEqual(process.returncode, status)
                     if status == 0:
                         self.assertEqual(self.read("out.wav"), stereo(self.data))
@@ -368,8 +387,11 @@ class Faults(WorkDir):
         # its place, it is overwritten. As root the folder and the file belong
         # to root, and the program runs as the user nobody. A folder whose
         # default access list names nobody hands nothing of it to the result.
-        # The result keeps the mode, less the set-id bits where its owner or
-        # group could not be carried over.
+        # The result keeps the owner and group, and the mode, less the set-id
+        # bits where the new file could not take the owner or group: it is
+        # then copied over the source, the one who writes it not being allowed
+        # to keep them. A reservation refused by the file-size limit takes no
+        # block (the 8000-byte source's result would need more).
         failed = lambda _: err(WRITE_FAILED) + err(DATA_WRITE_ERROR)
         no_room = lambda _: err(WRITE_FAILED)
         refused = lambda path: err(OUT_OPEN, path)
@@ -389,7 +411,8 @@ class Faults(WorkDir):
             ("file read-only, folder writable", "in.wav", 0o777, 0o444, True, None, refused,
              self.source),
             ("folder read-only", "in.wav", 0o555, 0o666, True, None, converted, result),
-            ("folder read-only, size capped", "in.wav", 0o555, 0o666, True, 600, no_room, self.source),
+            ("folder read-only, size capped", "in.wav", 0o555, 0o666, True, 12000, no_room, self.source,
+             dict(size=8000)),
             ("folder sticky", "in.wav", 0o1777, 0o666, True, None, converted, result),
             ("default access list", "in.wav", 0o755, 0o640, False, None, converted, result),
             ("another user's set-user-id file", "in.wav", 0o777, 0o4666, True, None, converted, result,
@@ -414,7 +437,10 @@ class Faults(WorkDir):
                     if not shutil.which("setfacl"):
                         self.skipTest("needs setfacl: apt-get install acl")
                     subprocess.run(["setfacl", "-d", "-m", f"u:{NOBODY}:rw", self.path("f")], check=True)
-                self.write(path, self.source)
+                data = ramp(how.get("size", 400), 11)
+                source = mono(data)
+                after = source if after is self.source else stereo(data)
+                self.write(path, source)
                 if what == "default access list":  # a source made elsewhere, without one
                     os.removexattr(self.path(path), "system.posix_acl_access")
                 if "group" in how:
@@ -422,15 +448,17 @@ class Faults(WorkDir):
                     os.chown(self.path("f"), 0, how["group"])
                 os.chmod(self.path(path), file_mode)
                 os.chmod(self.path("f"), folder_mode)
-                self.check_run([path, path], 2 * mono_report(path, 400) + tail(path),
+                before = os.stat(self.path(path))
+                self.check_run([path, path], 2 * mono_report(path, len(data)) + tail(path),
                                0 if tail is converted else FAIL, user=user, file_size=file_size,
                                groups=[how["group"]] if how.get("member") else [])
                 self.assertEqual(os.listdir(self.path("f")), [name])
                 self.assertEqual(self.read(path), after)
                 st = os.stat(self.path(path))
                 self.assertEqual(st.st_mode & 0o7777, how.get("mode", file_mode))
-                if how.get("member"):
-                    self.assertEqual(st.st_gid, how["group"])
+                self.assertEqual((st.st_uid, st.st_gid), (before.st_uid, before.st_gid), "owner, group")
+                if tail is not converted:
+                    self.assertEqual(st.st_blocks, before.st_blocks, "blocks reserved")
                 with self.assertRaises(OSError):  # no access list of its own
                     os.getxattr(self.path(path), "system.posix_acl_access")
 
@@ -460,15 +488,30 @@ class Faults(WorkDir):
 
     def test_output_that_standard_output_writes_to(self):
         # The report would land amid the samples: the run refuses that file,
-        # by whatever name, and leaves what standard output wrote.
-        for target in ("/dev/stdout", "f.wav"):
-            with self.subTest(target):
-                process = subprocess.run(["bash", "-c", 'exec "$0" "$@" > f.wav', BIN, "in.wav", target],
-                                         cwd=self.dir, stderr=subprocess.PIPE, timeout=120)
+        # by whatever name, in place or not, and leaves what standard output
+        # wrote, appended or over the file's first bytes.
+        self.write("f.wav", b"an old output")
+        old = {"in.wav": self.source, "f.wav": b"an old output"}
+        # (redirection, source, output, the file it writes to)
+        cases = [(">", "in.wav", "/dev/stdout", "f.wav"), (">", "in.wav", "f.wav", "f.wav"),
+                 (">>", "in.wav", "/dev/stdout", "f.wav"), ("1<>", "in.wav", "f.wav", "f.wav"),
+                 (">>", "in.wav", "/dev/stdout", "in.wav"), ("1<>", "in.wav", "in.wav", "in.wav"),
+                 ("1<>", "in.wav", "/dev/stdout", "in.wav")]
+        for redirection, source, target, written in cases:
+            with self.subTest(redirection=redirection, source=source, target=target, written=written):
+                for name, data in old.items():
+                    self.write(name, data)
+                reading = mono_report(source, 400)
+                process = subprocess.run(["bash", "-c", f'exec "$0" "$@" {redirection} {written}', BIN,
+                                          source, target], cwd=self.dir, stderr=subprocess.PIPE, timeout=120)
                 self.assertEqual(process.returncode, FAIL)
-                self.assertEqual(process.stderr, stream(2 * self.reading + err(OUT_OPEN, target), ERR))
-                self.assertEqual(self.read("f.wav"), stream(2 * self.reading, OUT))
-                self.assertEqual(self.read("in.wav"), self.source)
+                self.assertEqual(process.stderr, stream(2 * reading + err(OUT_OPEN, target), ERR))
+                report = stream(2 * reading, OUT)
+                before = b"" if redirection == ">" else old[written]
+                after = before + report if redirection == ">>" else report + before[len(report):]
+                self.assertEqual(self.read(written), after)
+                self.assertEqual(self.read("in.wav"), after if written == "in.wav" else self.source)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["f.wav", "in.wav"])
 
     def test_refused_in_place_conversion_leaves_the_file(self):
         self.write("in.wav", mono(self.data, channels=2))

@@ -3,7 +3,8 @@ at the entry of each of its system calls, where a test can act as another
 user would (rename, rewrite, remove files) or make the call fail with an
 error of its choosing. Calls are counted from the program's own first one
 (setting SIGXFSZ aside), so that the dynamic loader's are left out, and up
-to a coverage build's writing of its counts at exit.
+to a coverage build's writing of its counts at exit. A run still going after
+DEADLINE seconds is killed and reported as hung.
 x86_64 Linux only."""
 import ctypes
 import os
@@ -11,10 +12,12 @@ import platform
 import signal
 import subprocess
 import tempfile
+import threading
 
 from wavtest import BIN, WRAPPER
 
 SUPPORTED = platform.machine() == "x86_64" and not WRAPPER
+DEADLINE = 10
 
 # The calls that take a name as their second argument, and those that take a
 # descriptor as their first.
@@ -52,14 +55,16 @@ class Call:
         self.result = None
         self.text = None  # the name a call on names is given first
         self.path = None  # what the descriptor a call gives or takes leads to
+        self.file = None  # the device and inode of the file an open gave
 
 
 class Traced:
-    def __init__(self, status, stdout, stderr, calls):
+    def __init__(self, status, stdout, stderr, calls, hung):
         self.status = status  # the exit status, or minus the signal that ended it
         self.stdout = stdout
         self.stderr = stderr
         self.calls = calls    # every Call of the program's, in order
+        self.hung = hung      # killed at the deadline
 
 
 def _text(memory, address):
@@ -77,6 +82,14 @@ def _text(memory, address):
 def _fd_path(pid, fd):
     try:
         return os.readlink(f"/proc/{pid}/fd/{fd}")
+    except OSError:
+        return None
+
+
+def _fd_file(pid, fd):
+    try:
+        st = os.stat(f"/proc/{pid}/fd/{fd}")
+        return st.st_dev, st.st_ino
     except OSError:
         return None
 
@@ -103,6 +116,9 @@ def trace(args, cwd, at_entry=None, user=None, env=None):
         os.waitpid(pid, 0)  # stopped by its exec
         _ptrace(_SETOPTIONS, pid, _TRACESYSGOOD | _EXITKILL)
         memory = os.open(f"/proc/{pid}/mem", os.O_RDONLY)
+        hung = []
+        deadline = threading.Timer(DEADLINE, lambda: hung.append(os.kill(pid, signal.SIGKILL)))
+        deadline.start()
         while True:
             _ptrace(_SYSCALL, pid, deliver)
             deliver = 0
@@ -138,10 +154,12 @@ def trace(args, cwd, at_entry=None, user=None, env=None):
                 call.result = regs.rax - 2**64 if regs.rax >= 2**63 else regs.rax
                 if call.name == "openat" and call.result >= 0:
                     call.path = _fd_path(pid, call.result)
+                    call.file = _fd_file(pid, call.result)
                 failing = None
             entering = not entering
+        deadline.cancel()
         os.close(memory)
         process.returncode = os.waitstatus_to_exitcode(status)
         out.seek(0)
         err.seek(0)
-        return Traced(process.returncode, out.read(), err.read(), calls)
+        return Traced(process.returncode, out.read(), err.read(), calls, bool(hung))
