@@ -84,6 +84,7 @@ bool entryFollow(WavEntry &entry) {
       entry.followed = true;
     }
     if (!S_ISLNK(st.st_mode)) {
+      entry.device = S_ISCHR(st.st_mode);
       entry.seen = S_ISREG(st.st_mode) ? WavSeen::kFile : WavSeen::kOther;
       entry.id = wavStatId(st);
       return true;
@@ -119,6 +120,9 @@ int reopen(const WavEntry &entry, int at, int flags) {
   const int fd = open(link.c_str(), flags);
   return fd >= 0 || errno != ENOENT ? fd : descriptorOpen(entry, flags);
 }
+
+// A descriptor of the entry's own on its standard one; -1 with errno set.
+int standardDuplicate(const WavEntry &entry) { return fcntl(entry.stream, F_DUPFD_CLOEXEC, 0); }
 
 std::FILE *streamOpen(int fd, const char *mode) {
   std::FILE *file = fd < 0 ? nullptr : fdopen(fd, mode);
@@ -196,13 +200,46 @@ bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEnt
   return true;
 }
 
+bool wavEntryStandard(const char *path, int fd, WavEntry &entry) {
+  entry.path = path;
+  entry.stream = fd;
+  struct stat st;
+  entry.looked = fstat(fd, &st) == 0;
+  if (entry.looked) {
+    entry.seen = S_ISREG(st.st_mode) ? WavSeen::kFile : WavSeen::kOther;
+    entry.device = S_ISCHR(st.st_mode);
+    entry.id = wavStatId(st);
+  }
+  return entry.looked;
+}
+
+bool wavEntryIsDescriptor(const WavEntry &entry, int fd) {
+  struct stat st;
+  return entry.stream == fd || (entry.looked && entry.seen != WavSeen::kNothing &&
+                                fstat(fd, &st) == 0 && wavFileIdSame(wavStatId(st), entry.id));
+}
+
+// A device is opened without becoming the controlling terminal and without
+// waiting, as a path alone could not be asked.
+bool wavEntryTerminal(const WavEntry &entry) {
+  if (entry.stream >= 0) return isatty(entry.stream) != 0;
+  if (!entry.looked || !entry.device) return false;
+  bool other = false;
+  const int fd = wavEntrySeenOpen(entry, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, other);
+  const bool terminal = fd >= 0 && isatty(fd) != 0;
+  if (fd >= 0) close(fd);
+  return terminal;
+}
+
 std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
   other = false;
+  if (entry.stream >= 0) return streamOpen(standardDuplicate(entry), "rb");
   if (!entry.looked || entry.seen == WavSeen::kNothing) return nullptr;
   return streamOpen(wavEntrySeenOpen(entry, O_RDONLY | O_NOCTTY | O_CLOEXEC, other), "rb");
 }
 
 std::FILE *wavEntryWriteOpen(const WavEntry &entry) {
+  if (entry.stream >= 0) return streamOpen(standardDuplicate(entry), "wb");
   if (!entry.looked) return nullptr;
   bool other = false;
   const int fd = entry.seen == WavSeen::kNothing

@@ -52,8 +52,41 @@ bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEnt
   return false;
 }
 
+// The descriptor is made binary for the WAVE bytes, which text mode would
+// change (CR LF) and cut short (Ctrl+Z).
+bool wavEntryStandard(const char *path, int fd, WavEntry &entry) {
+  entry.path = path;
+  entry.stream = fd;
+  entry.looked = _setmode(fd, _O_BINARY) != -1;
+  if (entry.looked)
+    entry.seen = wavDescriptorIdGet(fd, entry.id) == 0 ? WavSeen::kFile : WavSeen::kOther;
+  return entry.looked;
+}
+
+bool wavEntryIsDescriptor(const WavEntry &entry, int fd) {
+  WavFileId id;
+  return entry.stream == fd || (entry.looked && entry.seen == WavSeen::kFile &&
+                                wavDescriptorIdGet(fd, id) == 0 && wavFileIdSame(id, entry.id));
+}
+
+bool wavEntryTerminal(const WavEntry &entry) { return entry.stream >= 0 && _isatty(entry.stream); }
+
+namespace {
+
+// A duplicate of the entry's standard descriptor as a stream; null where
+// none can be had.
+std::FILE *standardOpen(const WavEntry &entry, const char *mode) {
+  const int fd = _dup(entry.stream);
+  std::FILE *file = fd < 0 ? nullptr : _fdopen(fd, mode);
+  if (fd >= 0 && !file) _close(fd);
+  return file;
+}
+
+}  // namespace
+
 std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
   other = false;
+  if (entry.stream >= 0) return standardOpen(entry, "rb");
   if (entry.looked && entry.seen == WavSeen::kNothing) return nullptr;
   std::FILE *file = _wfopen(wavPathWide(entry.path).c_str(), L"rb");
   if (!file || !entry.looked || seenIs(entry, file)) return file;
@@ -64,6 +97,7 @@ std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
 
 // Shared for reading and writing, as the C runtime's fopen opens a file.
 std::FILE *wavEntryWriteOpen(const WavEntry &entry) {
+  if (entry.stream >= 0) return standardOpen(entry, "wb");
   if (!entry.looked) return nullptr;
   HANDLE handle = CreateFileW(wavPathWide(entry.path).c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

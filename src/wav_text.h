@@ -170,10 +170,6 @@ inline constexpr WavText kTextDataWriteError = {
     "wavDataWriteでエラー発生.\n",
     "wavDataWrite\x82\xC5\x83G\x83\x89\x81[\x94\xAD\x90\xB6.\n",
     "", WavStream::kErr};
-inline constexpr WavText kTextDelayNotPlain = {
-    "",
-    "",
-    "warning: the delay \"%s\" is not a plain decimal number; it is read as %g s\n", WavStream::kErr};
 inline constexpr WavText kTextDelayLong = {
     "",
     "",
@@ -259,7 +255,7 @@ inline constexpr const WavText *kAllTexts[] = {
     &kTextNoWave, &kTextNoRiff, &kTextReadFailed, &kTextNotPcm, &kTextFormatTagIs,
     &kTextNot8Or16Bits, &kTextBitsIs, &kTextFmtCutShort, &kTextNoFmtChunk, &kTextNoDataChunk,
     &kTextOutputOpenFailed, &kTextHeaderWriteFailed, &kTextWriteFailed, &kTextDataWriteError,
-    &kTextDelayNotPlain, &kTextDelayLong, &kTextDelayCoversSource, &kTextDelayNoFrames,
+    &kTextDelayLong, &kTextDelayCoversSource, &kTextDelayNoFrames,
     &kTextInputOpenFailure, &kTextHeaderReadFailure, &kTextReadFailure, &kTextOutputOpenFailure,
     &kTextHeaderWriteFailure, &kTextWriteFailure, &kTextSyncFailure, &kTextFolderSyncFailure,
     &kTextRenameFailure, &kTextHelp, &kTextVersion, &kTextUnknownOption, &kTextTooManyOperands,
