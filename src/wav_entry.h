@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "wav_console.h"
 #include "wav_file.h"
 
 // What the entry held when it was looked at.
@@ -23,6 +24,7 @@ enum class WavSeen {
 struct WavEntry {
   const char *path = nullptr;  // the name as the command line gives it
   bool looked = false;         // false where the name could not be looked at
+  WavError error;              // and why not
   WavSeen seen = WavSeen::kNothing;
   WavFileId id;                // what it held: its device and number, whatever its kind
   int stream = -1;             // for "-": the standard descriptor it stands for, 0 or 1
@@ -80,6 +82,11 @@ std::FILE *wavEntryWriteOpen(const WavEntry &entry);
 // name holds another file now, or none.
 int wavEntrySeenOpen(const WavEntry &entry, int flags, bool &other);
 #endif
+
+// Why the last open of an entry that returned nothing failed, where the
+// name did not lead to another file: the system's error of the look, of the
+// open, or "no such file" for a name that held nothing.
+WavError wavEntryOpenError();
 
 // Closes what the look opened.
 void wavEntryClose(WavEntry &entry);

@@ -99,7 +99,8 @@ std::FILE *outputOpen(const WavEntry &output) {
   WavFileId id;
   if (file && (output.stream >= 0 || wavFileIdGet(file, id) != 0 || wavFileTruncate(file) == 0))
     return file;
-  wavSayFailure(kTextOutputOpenFailure, output.path, wavErrnoGet(), output.path);
+  const WavError error = file ? wavErrnoGet() : wavEntryOpenError();
+  wavSayFailure(kTextOutputOpenFailure, output.path, error, output.path);
   if (file) std::fclose(file);
   return nullptr;
 }
