@@ -46,7 +46,8 @@ int wavCommandRead(int argc, char **argv, const WavCommand &command, WavOperands
   read = {};
   const char *operands[3] = {nullptr, nullptr, nullptr};
   int count = 0;
-  if (argsSort(argc, argv, command, operands, count, read) != 0 || read.done) return read.done ? 0 : -1;
+  if (argsSort(argc, argv, command, operands, count, read) != 0) return -1;
+  if (read.done) return 0;
   if (command.options && count > 3) {
     wavSay(kTextTooManyOperands, count);
     return -1;

@@ -104,7 +104,8 @@ std::FILE *standardOpen(const WavEntry &entry, const char *mode) {
 std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
   other = false;
   if (entry.stream >= 0) return standardOpen(entry, "rb");
-  if (entry.looked && entry.seen == WavSeen::kNothing) return unopened({WavErrorKind::kErrno, ENOENT});
+  if (entry.looked && entry.seen == WavSeen::kNothing)
+    return unopened({WavErrorKind::kErrno, ENOENT});
   std::FILE *file = _wfopen(wavPathWide(entry.path).c_str(), L"rb");
   if (!file) openError = wavErrnoGet();
   if (!file || !entry.looked || seenIs(entry, file)) return file;

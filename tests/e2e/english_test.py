@@ -5,6 +5,7 @@ and the warnings on a delay, as one table."""
 import errno
 import os
 import pty
+import pwd
 import re
 import subprocess
 import tempfile
@@ -221,6 +222,175 @@ class English(unittest.TestCase):
             self.assertLessEqual(len(line), 79, line)
         for piece in ("--help", "--version", "30ms", "-0.01", "man wavwiden-en"):
             self.assertIn(piece, help_text)
+
+
+    @linux_only
+    def test_standard_streams(self):
+        # (what, arguments, standard input: bytes, a file's name or None,
+        # standard output: None for a pipe or a file's name opened with mode).
+        result = made(["in.wav", "out.wav"], {"in.wav": SOURCE})
+        report = "File: %s\n  chunk \"fmt \": 16 bytes\n"
+        done = "Converted the mono file %s into the stereo file %s.\n"
+        cases = [
+            ("cat src | wavwiden-en - out.wav", ["-", "out.wav"], SOURCE, None),
+            ("wavwiden-en - out.wav < src", ["-", "out.wav"], "in.wav", None),
+            ("cat src | wavwiden-en - -", ["-", "-"], SOURCE, None),
+        ] + [("wavwiden-en src %s | cat" % name, ["in.wav", name], None, None)
+             for name in ("-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1")] + [
+            ("wavwiden-en src - > file", ["in.wav", "-"], None, ("res.wav", "wb")),
+            ("wavwiden-en src /dev/stdout > file", ["in.wav", "/dev/stdout"], None, ("res.wav", "wb")),
+            ("wavwiden-en src res.wav > res.wav", ["in.wav", "res.wav"], None, ("res.wav", "wb")),
+            ("wavwiden-en src - >> file", ["in.wav", "-"], None, ("res.wav", "ab")),
+        ]
+        for what, args, stdin, stdout in cases:
+            with self.subTest(what), tempfile.TemporaryDirectory() as folder:
+                with open(os.path.join(folder, "in.wav"), "wb") as f:
+                    f.write(SOURCE)
+                with open(os.path.join(folder, "res.wav"), "wb") as f:
+                    f.write(b"old")
+                given = {"input": stdin} if isinstance(stdin, bytes) else {
+                    "stdin": open(os.path.join(folder, stdin or os.devnull), "rb")}
+                sink = stdout and open(os.path.join(folder, stdout[0]), stdout[1])
+                done_run = subprocess.run([EN_BIN] + args, cwd=folder, stderr=subprocess.PIPE,
+                                          stdout=sink or subprocess.PIPE, timeout=120, **given)
+                for f in (given.get("stdin"), sink):
+                    if f:
+                        f.close()
+                with open(os.path.join(folder, "res.wav"), "rb") as f:
+                    res = f.read()
+                written = res if stdout else done_run.stdout
+                if args[1] == "out.wav":
+                    with open(os.path.join(folder, "out.wav"), "rb") as f:
+                        written = f.read()
+                    self.assertEqual(done_run.stdout.decode("utf-8")[:12], "File: -\n  ch")
+                    self.assertEqual(done_run.stderr, b"")
+                else:
+                    text = done_run.stderr.decode("utf-8")
+                    self.assertTrue(text.startswith(report % args[0]), text)
+                    self.assertTrue(text.endswith(done % tuple(args)), text)
+                expected = b"old" + result if stdout and stdout[1] == "ab" else result
+                self.assertEqual((done_run.returncode, written), (0, expected))
+                with open(os.path.join(folder, "in.wav"), "rb") as f:
+                    self.assertEqual(f.read(), SOURCE)
+
+    @linux_only
+    def test_outputs_refused_or_written_in_one_pass(self):
+        result = made(["in.wav", "out.wav"], {"in.wav": SOURCE})
+        with tempfile.TemporaryDirectory() as folder:
+            source = os.path.join(folder, "in.wav")
+            with open(source, "wb") as f:
+                f.write(SOURCE)
+            # A named pipe: written header first, all in one pass.
+            fifo = os.path.join(folder, "out.fifo")
+            os.mkfifo(fifo)
+            received = []
+
+            def read_all():
+                with open(fifo, "rb") as pipe:
+                    received.append(pipe.read())
+            reader = threading.Thread(target=read_all)
+            reader.start()
+            status, _, stderr, _ = run_once(["in.wav", "out.fifo"], {}, folder=folder)
+            reader.join(timeout=60)
+            self.assertEqual((status, received, stderr), (0, [result], b""))
+            # Standard output whose file is the source, by "-" or a name of it.
+            for name in ("-", "/dev/stdout", "/proc/self/fd/1"):
+                with self.subTest(appended=name):
+                    with open(source, "ab") as sink:
+                        done = subprocess.run([EN_BIN, "in.wav", name], cwd=folder, stdout=sink,
+                                              stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+                    with open(source, "rb") as f:
+                        self.assertEqual((done.returncode, f.read()), (FAIL, SOURCE))
+                    self.assertEqual(done.stderr.decode("utf-8"),
+                                     "error: standard output is the source in.wav itself: give its "
+                                     "name as OUT.wav to convert it in place\n")
+            # A terminal, as standard output or by its name: nothing reaches it.
+            master, slave = pty.openpty()
+            tty.setraw(slave)
+            terminal = os.ttyname(slave)
+            for args, stdout in ((["in.wav", "-"], slave), (["in.wav", terminal], subprocess.PIPE)):
+                with self.subTest(terminal=args[1]):
+                    done = subprocess.run([EN_BIN] + args, cwd=folder, stdout=stdout,
+                                          stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+                    self.assertEqual((done.returncode, done.stdout or b""), (FAIL, b""))
+                    self.assertEqual(done.stderr.decode("utf-8"),
+                                     "error: the output %s is a terminal: WAVE data is not written "
+                                     "to one; redirect it to a file or a pipe\n" % shown(args[1]))
+            os.set_blocking(master, False)
+            try:
+                self.assertEqual(os.read(master, 4096), b"")
+            except BlockingIOError:
+                pass  # nothing was written to the terminal
+            os.close(slave)
+            os.close(master)
+            # A reader gone: the writes fail, with the reason.
+            done = subprocess.Popen([EN_BIN, "in.wav", "-"], cwd=folder, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+            done.stdout.close()
+            stderr = done.stderr.read().decode("utf-8")
+            done.stderr.close()
+            self.assertEqual(done.wait(timeout=60), FAIL)
+            self.assertTrue(stderr.endswith("error: cannot write the output -: %s\n"
+                                            % os.strerror(errno.EPIPE)), stderr)
+
+
+    @linux_only
+    def test_hostile_names(self):
+        names = [b"\x1b]0;owned\x07.wav", b"\x1b[31mred.wav", b"new\nline.wav", b"\xff.wav",
+                 b"\xc2\x9b2J.wav", b"tab\t.wav", b"del\x7f.wav", b"\xe2\x80.wav", b"\xc0\xaf.wav"]
+        unsafe = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f]")
+        for name in names:
+            text = os.fsdecode(name)
+            for args, files, said in (
+                    ([text, "out.wav"], {text: SOURCE}, "File: %s\n" % shown(name)),
+                    (["in.wav", text], {"in.wav": SOURCE}, "into the stereo file %s.\n" % shown(name)),
+                    ([text, "out.wav"], {}, "error: cannot open the source %s: %s\n"
+                     % (shown(name), os.strerror(errno.ENOENT))),
+                    (["in.wav", "no/" + text], {"in.wav": SOURCE}, "error: cannot open the output "
+                     "no/%s: %s\n" % (shown(name), os.strerror(errno.ENOENT))),
+                    (["in.wav", "out.wav", text], {"in.wav": SOURCE}, NOT_A_DELAY % shown(name))):
+                with self.subTest(name=name, args=args):
+                    status, stdout, stderr, _ = run_once(args, files)
+                    printed = (stdout + stderr).decode("utf-8")  # strict: valid UTF-8 only
+                    self.assertIsNone(unsafe.search(printed), printed)
+                    self.assertIn(said, printed)
+                    self.assertEqual(status, 0 if files and len(args) == 2 and "no/" not in args[1]
+                                     else FAIL)
+
+    @linux_only
+    def test_failure_reasons(self):
+        no_such = os.strerror(errno.ENOENT)
+        cases = [
+            (["in.wav", "nodir/x.wav"], {}, "error: cannot open the output nodir/x.wav: " + no_such),
+            (["in.wav", "folder"], {}, "error: cannot open the output folder: "
+             + os.strerror(errno.EISDIR)),
+            (["in.wav", "in.wav/x.wav"], {}, "error: cannot open the output in.wav/x.wav: "
+             + os.strerror(errno.ENOTDIR)),
+            (["gone.wav", "out.wav"], {}, "error: cannot open the source gone.wav: " + no_such),
+            (["folder", "out.wav"], {}, "error: cannot read the header of the source folder: "
+             + os.strerror(errno.EISDIR)),
+            (["in.wav", "locked/out.wav"], {"user": True},
+             "error: cannot open the output locked/out.wav: " + os.strerror(errno.EACCES)),
+            (["secret.wav", "out.wav"], {"user": True},
+             "error: cannot open the source secret.wav: " + os.strerror(errno.EACCES)),
+        ]
+        user = os.environ.get("WAVWIDEN_TEST_USER")
+        for args, how, said in cases:
+            with self.subTest(args=args), tempfile.TemporaryDirectory() as folder:
+                if how.get("user") and (os.geteuid() != 0 or not user):
+                    continue  # file modes bind only another user, as CI makes
+                os.chmod(folder, 0o777)
+                for name in ("in.wav", "secret.wav"):
+                    with open(os.path.join(folder, name), "wb") as f:
+                        f.write(SOURCE)
+                os.chmod(os.path.join(folder, "secret.wav"), 0o600)
+                os.mkdir(os.path.join(folder, "folder"))
+                os.mkdir(os.path.join(folder, "locked"), 0o755)
+                ids = {"user": user, "group": pwd.getpwnam(user).pw_gid} if how.get("user") else {}
+                status, _, stderr, after = run_once(args, {}, folder=folder, **ids)
+                self.assertEqual(status, FAIL)
+                self.assertEqual(stderr.decode("utf-8").splitlines()[-1], said)
+                self.assertNotIn("out.wav", after)
 
 
 if __name__ == "__main__":
