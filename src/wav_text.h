@@ -10,7 +10,8 @@
 // A failure text says why a file could not be opened, read, written, synced
 // or renamed: wavwiden prints its Japanese, the same bytes as the text
 // beside it without a reason, and wavwiden-en its English with the file's
-// name and the system's reason (wavSayFailure).
+// name and the system's reason (wavSayFailure); a text without a reason that
+// wavwiden-en always prints with one has no English of its own.
 #pragma once
 
 // The version text's: the project's version and the copyright line of its
@@ -107,7 +108,7 @@ inline constexpr WavText kTextPlayTime = {
 inline constexpr WavText kTextInputOpenFailed = {
     " %sをオープンできません.\n",
     " %s\x82\xF0\x83I\x81[\x83v\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n",
-    "error: cannot open the source %s\n", WavStream::kErr};
+    "", WavStream::kErr};
 inline constexpr WavText kTextHeaderReadFailed = {
     " %ld で読み込み失敗.\n",
     " %ld \x82\xC5\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8E\xB8\x94s.\n",
@@ -157,15 +158,15 @@ inline constexpr WavText kTextNoDataChunk = {
 inline constexpr WavText kTextOutputOpenFailed = {
     "%s をオープンできません.\n",
     "%s \x82\xF0\x83I\x81[\x83v\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n",
-    "error: cannot open the output %s\n", WavStream::kErr};
+    "", WavStream::kErr};
 inline constexpr WavText kTextHeaderWriteFailed = {
     "ヘッダを書き込めません: %s\n",
     "\x83w\x83" "b\x83_\x82\xF0\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1: %s\n",
-    "error: cannot write the header of %s: the output must be a file, not a pipe\n", WavStream::kErr};
+    "", WavStream::kErr};
 inline constexpr WavText kTextWriteFailed = {
     "書き込みにに失敗しました.\n",
     "\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x82\xC9\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
-    "error: writing failed: a full disk, a file-size limit or a device error\n", WavStream::kErr};
+    "", WavStream::kErr};
 inline constexpr WavText kTextDataWriteError = {
     "wavDataWriteでエラー発生.\n",
     "wavDataWrite\x82\xC5\x83G\x83\x89\x81[\x94\xAD\x90\xB6.\n",

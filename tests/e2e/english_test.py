@@ -323,13 +323,14 @@ class English(unittest.TestCase):
                 pass  # nothing was written to the terminal
             os.close(slave)
             os.close(master)
-            # A reader gone: the writes fail, with the reason.
-            done = subprocess.Popen([EN_BIN, "in.wav", "-"], cwd=folder, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-            done.stdout.close()
-            stderr = done.stderr.read().decode("utf-8")
-            done.stderr.close()
-            self.assertEqual(done.wait(timeout=60), FAIL)
+            # A reader gone before the run starts: the writes fail, with the reason.
+            gone, into = os.pipe()
+            os.close(gone)
+            done = subprocess.run([EN_BIN, "in.wav", "-"], cwd=folder, stdout=into,
+                                  stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
+            os.close(into)
+            stderr = done.stderr.decode("utf-8")
+            self.assertEqual(done.returncode, FAIL)
             self.assertTrue(stderr.endswith("error: cannot write the output -: %s\n"
                                             % os.strerror(errno.EPIPE)), stderr)
 
