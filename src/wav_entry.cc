@@ -136,8 +136,18 @@ int reopen(const WavEntry &entry, int at, int flags) {
   return fd >= 0 || errno != ENOENT ? fd : descriptorOpen(entry, flags);
 }
 
-// A descriptor of the entry's own on its standard one; -1 with errno set.
-int standardDuplicate(const WavEntry &entry) { return fcntl(entry.stream, F_DUPFD_CLOEXEC, 0); }
+// A descriptor of the entry's own on its standard one, which must still be
+// open on the file it was when it was looked at: where it was closed then,
+// a file the program opened since may have taken its number. -1 with errno
+// set.
+int standardDuplicate(const WavEntry &entry) {
+  const int fd = entry.looked ? fcntl(entry.stream, F_DUPFD_CLOEXEC, 0) : -1;
+  if (!entry.looked) errno = static_cast<int>(entry.error.code);
+  if (fd < 0 || seenIs(fd, entry)) return fd;
+  close(fd);
+  errno = EBADF;
+  return -1;
+}
 
 std::FILE *streamOpen(int fd, const char *mode) {
   std::FILE *file = fd < 0 ? nullptr : fdopen(fd, mode);
@@ -232,14 +242,15 @@ bool wavEntryStandard(const char *path, int fd, WavEntry &entry) {
 
 bool wavEntryIsDescriptor(const WavEntry &entry, int fd) {
   struct stat st;
-  return entry.stream == fd || (entry.looked && entry.seen != WavSeen::kNothing &&
-                                fstat(fd, &st) == 0 && wavFileIdSame(wavStatId(st), entry.id));
+  return (entry.stream == fd && entry.looked) ||
+         (entry.looked && entry.seen != WavSeen::kNothing && fstat(fd, &st) == 0 &&
+          wavFileIdSame(wavStatId(st), entry.id));
 }
 
 // A device is opened without becoming the controlling terminal and without
 // waiting, as a path alone could not be asked.
 bool wavEntryTerminal(const WavEntry &entry) {
-  if (entry.stream >= 0) return isatty(entry.stream) != 0;
+  if (entry.stream >= 0) return entry.looked && isatty(entry.stream) != 0;
   if (!entry.looked || !entry.device) return false;
   bool other = false;
   const int fd = wavEntrySeenOpen(entry, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, other);

@@ -81,17 +81,20 @@ bool wavEntryStandard(const char *path, int fd, WavEntry &entry) {
 
 bool wavEntryIsDescriptor(const WavEntry &entry, int fd) {
   WavFileId id;
-  return entry.stream == fd || (entry.looked && entry.seen == WavSeen::kFile &&
+  return (entry.stream == fd && entry.looked) || (entry.looked && entry.seen == WavSeen::kFile &&
                                 wavDescriptorIdGet(fd, id) == 0 && wavFileIdSame(id, entry.id));
 }
 
-bool wavEntryTerminal(const WavEntry &entry) { return entry.stream >= 0 && _isatty(entry.stream); }
+bool wavEntryTerminal(const WavEntry &entry) {
+  return entry.stream >= 0 && entry.looked && _isatty(entry.stream);
+}
 
 namespace {
 
 // A duplicate of the entry's standard descriptor as a stream; null where
 // none can be had.
 std::FILE *standardOpen(const WavEntry &entry, const char *mode) {
+  if (!entry.looked) return unopened(entry.error);
   const int fd = _dup(entry.stream);
   std::FILE *file = fd < 0 ? nullptr : _fdopen(fd, mode);
   if (!file) openError = wavErrnoGet();

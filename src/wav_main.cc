@@ -61,14 +61,11 @@ bool namesLook(const WavCommand &command, const WavOperands &read, WavEntry &sou
   const bool inStream = command.streams && std::strcmp(read.in, "-") == 0;
   const bool outStream = command.streams && std::strcmp(read.out, "-") == 0;
   if (!inStream && !outStream) return wavEntriesLook(read.in, read.out, source, output);
-  if (inStream)
-    wavEntryStandard(read.in, 0, source);
-  else
-    wavEntryLook(read.in, source);
-  if (outStream)
-    wavEntryStandard(read.out, 1, output);
-  else
-    wavEntryLook(read.out, output);
+  // The standard streams first, before any open can take a closed one's number.
+  if (inStream) wavEntryStandard(read.in, 0, source);
+  if (outStream) wavEntryStandard(read.out, 1, output);
+  if (!inStream) wavEntryLook(read.in, source);
+  if (!outStream) wavEntryLook(read.out, output);
   return false;
 }
 

@@ -323,6 +323,20 @@ class English(unittest.TestCase):
                 pass  # nothing was written to the terminal
             os.close(slave)
             os.close(master)
+            # A standard stream closed: its number, which the program's first
+            # open takes, is not taken for it.
+            bad = os.strerror(errno.EBADF)
+            for args, closed, said in ((["in.wav", "-"], 1, "output -"),
+                                       (["-", "out.wav"], 0, "source -")):
+                with self.subTest(closed=closed):
+                    done = subprocess.run([EN_BIN] + args, cwd=folder, stderr=subprocess.PIPE,
+                                          preexec_fn=lambda fd=closed: os.close(fd), timeout=60)
+                    self.assertEqual(done.returncode, FAIL)
+                    self.assertTrue(done.stderr.decode("utf-8").endswith(
+                        "error: cannot open the %s: %s\n" % (said, bad)), done.stderr)
+                    self.assertFalse(os.path.exists(os.path.join(folder, "out.wav")))
+                    with open(source, "rb") as f:
+                        self.assertEqual(f.read(), SOURCE)
             # A reader gone before the run starts: the writes fail, with the reason.
             gone, into = os.pipe()
             os.close(gone)
