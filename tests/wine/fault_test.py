@@ -170,7 +170,7 @@ class Run:
         return True
 
     def finish(self):
-        """Acts when the row says; whether it did, the status, standard error."""
+        """Acts when the row says, then waits out wine's server; whether it acted, the status, standard error."""
         p, when, ended, stops = self.process, self.acts[0], [], 0
         acted = when == "" or when == "read" and bool(select.select([p.stdout], [], [], 60)[0]) and self.act()
         while when == "made" and not acted and os.read(p.stdout.fileno(), 4096):
@@ -192,6 +192,12 @@ class Run:
         for holder in self.holders:
             holder.kill()
             holder.communicate()
+        # Wine's server closes an ended process's files, and removes one deleted
+        # while open, only once it has seen the process go, which may be after
+        # the test has; Windows closes them before a process counts as ended.
+        # The server does one thing at a time: a process started now and ended
+        # has been served after that.
+        self.start(["cmd", "/c", "exit"]).communicate(timeout=120)
         return acted, p.returncode, ended[0][1]
 
 
