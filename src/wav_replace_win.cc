@@ -60,6 +60,22 @@ bool sourceIs(int fd, const WavFileId &source) {
   return fd >= 0 && wavDescriptorIdGet(fd, id) == 0 && wavFileIdUnchanged(id, source);
 }
 
+// The new file made at path and given to the handler in one step, which the
+// handler waits out: a Ctrl+C before it leaves nothing made, one after finds
+// the path to remove. -1 with the reason in error where nothing is made.
+int tempCreate(const std::wstring &path, DWORD &error) {
+  AcquireSRWLockExclusive(&gLock);
+  int fd = -1;
+  error = ERROR_OPERATION_ABORTED;
+  if (!gEnded) {
+    fd = descriptorOpen(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, CREATE_NEW);
+    error = fd < 0 ? GetLastError() : ERROR_SUCCESS;
+  }
+  if (fd >= 0) gTemp[path.copy(gTemp, 32767)] = L'\0';
+  ReleaseSRWLockExclusive(&gLock);
+  return fd;
+}
+
 // A short name in the target's folder for the new file.
 std::wstring hiddenName() {
   static const wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
@@ -134,11 +150,8 @@ int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace 
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
     replace.temp = real.substr(0, slash + 1) + hiddenName();
-    replace.file = descriptorOpen(replace.temp, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, CREATE_NEW);
-    error = replace.file < 0 ? GetLastError() : ERROR_SUCCESS;
+    replace.file = tempCreate(replace.temp, error);
   }
-  // Only a name that holds the new file is the handler's to remove.
-  if (replace.file >= 0) handlerTemp(replace.temp);
   if (replace.file < 0) {
     replace.temp.clear();
     if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
