@@ -350,7 +350,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (mkfifo(fifo.c_str(), 0600) != 0) violated("mkfifo");
     server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
   }
-  const int status = wavMain(delayGiven ? 4 : 3, argv, WavVoice::kJapanese);
+  const int status = wavMain(delayGiven ? 4 : 3, argv, WavVoice::kJapanese, kWavAcceptsSpecified);
   stop = true;
   if (piped) {
     server.join();

@@ -9,8 +9,8 @@
 // The arguments are taken in UTF-8, as the program prints them, so that every
 // name is printed as it was given.
 int wmain(int argc, wchar_t **argv) {
-  return wavMain(argc, wavArgsNarrow(argc, argv, CP_UTF8), WavVoice::kEnglish);
+  return wavMain(argc, wavArgsNarrow(argc, argv, CP_UTF8), WavVoice::kEnglish, kWavAcceptsWide);
 }
 #else
-int main(int argc, char **argv) { return wavMain(argc, argv, WavVoice::kEnglish); }
+int main(int argc, char **argv) { return wavMain(argc, argv, WavVoice::kEnglish, kWavAcceptsWide); }
 #endif

@@ -3,16 +3,18 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "wav_console.h"
 #include "wav_decimal.h"
 #include "wav_entry.h"
+#include "wav_kept.h"
 #include "wav_read.h"
 #include "wav_replace.h"
 #include "wav_samples.h"
 #include "wav_stereo.h"
-#include "wav_text.h"
+#include "wav_text_formats.h"
 #include "wav_write.h"
 
 namespace {
@@ -23,7 +25,10 @@ namespace {
 bool sameStream(const WavInfo &stereo, const WavInfo &mono) {
   return std::uint64_t{mono.dataSize} * 2 == stereo.dataSize &&
          mono.bitsPerSample == stereo.bitsPerSample && mono.sampleRate == stereo.sampleRate &&
-         mono.channels == 1 && (mono.data == nullptr) == (stereo.file.entry != nullptr) &&
+         mono.channels == 1 && mono.formatTag == stereo.formatTag &&
+         mono.validBits == stereo.validBits &&
+         std::memcmp(mono.subFormat, stereo.subFormat, sizeof mono.subFormat) == 0 &&
+         wavKeptSame(mono.kept, stereo.kept) && (mono.data == nullptr) == (stereo.file.entry != nullptr) &&
          (mono.data || wavFileIdUnchanged(mono.file.id, stereo.file.id));
 }
 
@@ -58,8 +63,8 @@ void delayFramesWarn(const WavInfo &source, float delay) {
     wavSay(kTextDelayCoversSource, long{frames});
 }
 
-int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &output,
-            WavReplace &replace) {
+int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, WavEntry &source,
+            WavEntry &output, WavReplace &replace) {
   job.delay = 0.03f;
   if (argc > 3) {
     job.delay = wavDecimalParse(argv[3]);
@@ -75,13 +80,13 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
   // what was seen, so that no rename meanwhile can aim the run elsewhere.
   const bool oneName = wavEntriesLook(inPath, outPath, source, output);
 
-  if (wavRead(source, job.out) != 0) return -1;
+  if (wavRead(source, accepts, job.out) != 0) return -1;
   if (job.out.channels != 1) {
-    wavSay(kTextNotMono);
+    wavSay(kTextChannelCount, unsigned{job.out.channels});
     return -1;
   }
-  if (job.out.dataSize > kMaxSourceSize) {
-    wavSay(kTextTooLarge);
+  if (wavResultSize(job.out) > kWavResultMax) {
+    wavSay(kTextResultTooLarge);
     return -1;
   }
   delayFramesWarn(job.out, job.delay);
@@ -98,11 +103,12 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
   job.out.channels = 2;
   job.out.bytesPerSec *= 2;
   job.out.data.reset();
+  wavKeptRelease(job.out.kept);
   WavBuffer held;
   if (buffersAlloc(job, replace.overwrite ? sourceSize : 0, held) != 0) return -1;
 
   wavReportRepeat();
-  if (wavRead(source, job.in) != 0) return -1;
+  if (wavRead(source, accepts, job.in) != 0) return -1;
   if (!sameStream(job.out, job.in)) {
     wavSay(kTextInputChanged);
     return -1;
@@ -113,9 +119,13 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
     wavSay(kTextOutputOpenFailed, outPath);
     return -1;
   }
-  if (replace.overwrite && wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
+  // Overwritten, the source is read whole first: its kept chunks, then its
+  // samples.
+  if (replace.overwrite &&
+      (wavKeptLoad(job.in) != 0 || wavSamplesLoad(job.in, std::move(held)) != 0))
+    return -1;
   std::FILE *into = nullptr;
-  if (inPlace && !(into = wavReplaceTake(replace, kWavHeaderSize + job.out.dataSize))) return -1;
+  if (inPlace && !(into = wavReplaceTake(replace, wavResultSize(job.in)))) return -1;
   if (wavWrite(output, job, into) != 0) return -1;
   if (inPlace && wavReplaceCommit(replace) != 0) return -1;
   wavSay(kTextConverted, inPath, outPath);
@@ -128,7 +138,7 @@ int convert(int argc, char **argv, StereoJob &job, WavEntry &source, WavEntry &o
 // replace the source is removed where nothing was traded, and what the looks
 // opened is closed; the collected standard output is written out on every
 // way out too.
-int wavMain(int argc, char **argv, WavVoice voice) {
+int wavMain(int argc, char **argv, WavVoice voice, const WavAccepts &accepts) {
   wavConsoleStart(voice);
 #ifdef SIGXFSZ
   // A write past the file-size limit fails like any other, with the writer's
@@ -141,7 +151,7 @@ int wavMain(int argc, char **argv, WavVoice voice) {
   WavEntry source;
   WavEntry output;
   WavReplace replace;
-  const int status = convert(argc, argv, job, source, output, replace);
+  const int status = convert(argc, argv, accepts, job, source, output, replace);
   wavReplaceDiscard(replace);
   wavEntryClose(source);
   wavEntryClose(output);

@@ -43,7 +43,7 @@ int readBytes(const std::string &bytes, WavInfo &info) {
   std::fclose(file);
   WavEntry source;
   wavEntryLook(path.c_str(), source);
-  int result = wavRead(source, info);
+  int result = wavRead(source, kWavAcceptsSpecified, info);
   if (result == 0) {
     EXPECT_EQ(info.data, nullptr);
     result = wavSamplesLoad(info, wavBufferAlloc(info.dataSize));

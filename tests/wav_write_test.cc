@@ -114,7 +114,7 @@ TEST(WavHeaderWrite, WritesTheCanonicalHeaderFromTheStereoFields) {
     info.bytesPerSec = 12345;     // as declared by the source: not carried over
     std::FILE *file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(wavHeaderWrite(file, info), 44);
+    EXPECT_EQ(wavHeaderWrite(file, info, info.dataSize + 36, true), 44);
     std::uint8_t header[45] = {};
     std::rewind(file);
     EXPECT_EQ(std::fread(header, 1, sizeof header, file), 44u);
@@ -142,13 +142,13 @@ std::string tempPath(const char *name) {
 void sourceFileRead(const std::string &path, const std::vector<std::uint8_t> &source,
                     StereoJob &job, WavEntry &entry) {
   std::FILE *file = std::fopen(path.c_str(), "wb");
-  ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
+  ASSERT_EQ(wavHeaderWrite(file, job.in, job.in.dataSize + 36, true), 44);
   std::fwrite(source.data(), 1, source.size(), file);
   std::fclose(file);
   job.in.data.reset();
   wavEntryClose(entry);
   ASSERT_TRUE(wavEntryLook(path.c_str(), entry));
-  ASSERT_EQ(wavRead(entry, job.in), 0);
+  ASSERT_EQ(wavRead(entry, kWavAcceptsSpecified, job.in), 0);
   ASSERT_EQ(job.in.data, nullptr);
 }
 
