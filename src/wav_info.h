@@ -47,6 +47,7 @@ struct WavInfo {
   std::uint32_t sampleRate = 0;     // frames per second
   std::uint16_t bitsPerSample = 0;  // of a sample's container: 8 to 64
   std::uint32_t dataSize = 0;       // bytes of sample data
+  std::uint32_t dataDeclared = 0;   // as the "data" chunk declares them
   std::uint16_t channels = 0;
   std::uint32_t bytesPerSec = 0;    // as the file declares it
   std::uint16_t formatTag = 1;      // 1 PCM, 3 float, 6 A-law, 7 µ-law, 0xFFFE

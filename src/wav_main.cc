@@ -89,6 +89,9 @@ int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, Wa
     wavSay(kTextResultTooLarge);
     return -1;
   }
+  if (job.out.dataDeclared != job.out.dataSize)
+    wavSay(kTextDataCutShort, static_cast<unsigned long>(job.out.dataDeclared),
+           static_cast<unsigned long>(job.out.dataSize));
   delayFramesWarn(job.out, job.delay);
   // A regular file converted into itself, by its own name or by another
   // that held it at the start, is replaced by a new file made in its folder;

@@ -72,7 +72,7 @@ int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, Wav
 
 int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &accepts,
                    WavInfo &info) {
-  info.dataSize = length;
+  info.dataSize = info.dataDeclared = length;
   info.data.reset();
   info.file.start = -1;
   if (length == 0) {
@@ -93,8 +93,6 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &acce
         return -1;
       }
       info.dataSize = static_cast<std::uint32_t>(held);
-      wavSay(kTextDataCutShort, static_cast<unsigned long>(length),
-             static_cast<unsigned long>(info.dataSize));
     }
     info.file.start = bodyStart;
     wavFileSeek(file, bodyStart + info.dataSize);
@@ -108,8 +106,6 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &acce
     info.data.reset();
     return -1;
   }
-  if (got < length)
-    wavSay(kTextDataCutShort, static_cast<unsigned long>(length), static_cast<unsigned long>(got));
   info.dataSize = got;
   return 0;
 }

@@ -16,7 +16,8 @@
 // info. From a regular file it notes where the samples are, once the file is
 // seen to hold them all, and moves past them; from anything else it reads
 // them into memory. A body that declares more than the source holds fails,
-// or where accepts takes it, is what the source holds, with a warning. An
+// or where accepts takes it, is what the source holds (info.dataDeclared
+// keeps what it declares). An
 // empty body fails. Returns 0, or -1 after printing why.
 int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &accepts,
                    WavInfo &info);
