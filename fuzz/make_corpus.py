@@ -89,6 +89,7 @@ SEEDS = {
     "mulaw": seed(riff(chunk(b"fmt ", fmt(tag=7, bits=8, extra=b"\0\0")), chunk(b"data", RAMP8 + b"!")), "-0.002", IN_PLACE),
     "padded": seed(riff(chunk(b"fmt ", fmt()), chunk(b"bext", b"abc") + b"\0", chunk(b"data", RAMP16 + b"!") + b"\0", chunk(b"iXML", b"<x/>!") + b"\0"), None, BY_NAME),
     "piped_wide": seed(riff(chunk(b"fmt ", fmt(bits=32)), chunk(b"LIST", b"abcde") + b"\0", chunk(b"data", RAMP16, length=0xFFFFFFFF)), "0.001", PIPED),
+    "in_place_kept": seed(riff(chunk(b"LIST", b"INFOab"), chunk(b"fmt ", fmt(bits=24)), chunk(b"data", RAMP16[:-1]), chunk(b"cue ", b"x") + b"\0"), "0.001", IN_PLACE),
     "pluck_cut": seed(pluck_cut(600)),
     "pluck_cut_short": seed(pluck_cut(600)[:900], "0.002"),
 }
