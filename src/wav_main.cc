@@ -128,7 +128,8 @@ int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, Wa
       (wavKeptLoad(job.in) != 0 || wavSamplesLoad(job.in, std::move(held)) != 0))
     return -1;
   std::FILE *into = nullptr;
-  if (inPlace && !(into = wavReplaceTake(replace, wavResultSize(job.in)))) return -1;
+  const auto resultSize = static_cast<std::int64_t>(wavResultSize(job.in));
+  if (inPlace && !(into = wavReplaceTake(replace, resultSize))) return -1;
   if (wavWrite(output, job, into) != 0) return -1;
   if (inPlace && wavReplaceCommit(replace) != 0) return -1;
   wavSay(kTextConverted, inPath, outPath);
