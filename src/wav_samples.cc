@@ -11,7 +11,8 @@
 
 namespace {
 
-// The first room a held body gets: it doubles as the bytes arrive.
+// The first room a held body of unknown length gets: it doubles as the
+// bytes arrive.
 constexpr std::size_t kHoldStart = std::size_t{1} << 20;
 
 // A pipe's chunk as wavwiden takes it: allocated as it declares itself, its
@@ -45,8 +46,12 @@ int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, Wav
   std::size_t room = 0;
   while (got < most) {
     if (got == room) {
+      // A length that could convert is taken at its word, as wavwiden takes
+      // it (untouched memory costs nothing); a larger one grows.
       const std::size_t grown =
-          static_cast<std::size_t>(std::min<std::uint64_t>(most, std::max(kHoldStart, 2 * room)));
+          room == 0 && length <= limit
+              ? length
+              : static_cast<std::size_t>(std::min<std::uint64_t>(most, std::max(kHoldStart, 2 * room)));
       WavBuffer bigger = wavBufferAlloc(grown);
       if (!bigger) {
         wavSay(kTextNoMemory);

@@ -22,8 +22,9 @@
 int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &accepts,
                    WavInfo &info);
 
-// Reads up to length bytes from file into held, grown as they arrive; got
-// is how many came before the end of the stream. Fails as soon as more
+// Reads up to length bytes from file into held, allocated at once where
+// length is within limit, else grown as they arrive; got is how many came
+// before the end of the stream. Fails as soon as more
 // than limit have come, or where memory runs out. Returns 0, or -1 after
 // printing why.
 int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, WavBuffer &held,
