@@ -342,8 +342,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // converts into the same samples, a plain file into the same file. A
   // pad byte it skips where wavwiden reads it as an id, or more chunks
   // than it keeps, leave it free to differ.
-  for (const WavAccepts *accepts : {&kWavAcceptsSpecified, &kWavAcceptsWide}) {
-    const bool wide = accepts == &kWavAcceptsWide;
+  // wavwiden's command line both times: the reading alone differs.
+  const WavCommand widened = {kWavwidenCommand.voice, kWavwidenCommand.options,
+                              kWavwidenCommand.strictDelay, kWavwidenCommand.streams,
+                              kWavAcceptsWide};
+  for (const WavCommand *command : {&kWavwidenCommand, &widened}) {
+    const bool wide = command == &widened;
     memFileSet(input, file, fileSize);
     memFileSet(output, kUntouched, sizeof kUntouched);
     if (byName) {
@@ -365,7 +369,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       if (mkfifo(fifo.c_str(), 0600) != 0) violated("mkfifo");
       server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
     }
-    const int status = wavMain(delayGiven ? 4 : 3, argv, WavVoice::kJapanese, *accepts);
+    const int status = wavMain(delayGiven ? 4 : 3, argv, *command);
     stop = true;
     if (piped) {
       server.join();

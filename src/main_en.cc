@@ -1,4 +1,5 @@
-// wavwiden-en: wavwiden speaking English.
+// wavwiden-en: wavwiden speaking English, with a command line as GNU tools
+// have it: options, "-" for the standard streams, a delay in full.
 #include "wav_main.h"
 
 #ifdef _WIN32
@@ -9,8 +10,8 @@
 // The arguments are taken in UTF-8, as the program prints them, so that every
 // name is printed as it was given.
 int wmain(int argc, wchar_t **argv) {
-  return wavMain(argc, wavArgsNarrow(argc, argv, CP_UTF8), WavVoice::kEnglish, kWavAcceptsWide);
+  return wavMain(argc, wavArgsNarrow(argc, argv, CP_UTF8), kWavwidenEnCommand);
 }
 #else
-int main(int argc, char **argv) { return wavMain(argc, argv, WavVoice::kEnglish, kWavAcceptsWide); }
+int main(int argc, char **argv) { return wavMain(argc, argv, kWavwidenEnCommand); }
 #endif

@@ -26,6 +26,7 @@ struct ConsoleState {
   bool ready = false;
   WavVoice voice = WavVoice::kJapanese;
   bool repeated = false;  // the report being printed repeats the one printed
+  bool aside = false;     // standard output carries the result
   bool outIsTerminal = false;
   bool outIsFile = false;
   WavFileId outFile;  // the regular file standard output writes to
@@ -134,7 +135,8 @@ void say(const WavText *text, std::va_list args) {
   const char *format = english ? text->english : text->sjis;
   if (*format == '\0' || (english && text->report && console.repeated)) return;
   if (english) {
-    std::FILE *stream = text->report || text->stream == WavStream::kOut ? stdout : stderr;
+    const bool out = (text->report || text->stream == WavStream::kOut) && !console.aside;
+    std::FILE *stream = out ? stdout : stderr;
     consoleFormat(true, format, args, [stream](const char *bytes, std::size_t size) {
       englishWrite(stream, bytes, size);
     });
@@ -193,6 +195,8 @@ void wavSayChunk(const WavText &text, const std::uint8_t *id, std::uint32_t leng
 }
 
 void wavReportRepeat() { console.repeated = true; }
+
+void wavReportAside() { console.aside = true; }
 
 void wavOutFlush() {
   ready();

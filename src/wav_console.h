@@ -109,5 +109,9 @@ void wavSayFailure(const WavText &text, const char *path, WavError error, Args..
 // The report printed next repeats the one printed: wavwiden-en leaves it out.
 void wavReportRepeat();
 
+// Standard output carries the result: wavwiden-en prints all it has to say
+// on standard error from now on.
+void wavReportAside();
+
 // Writes out what standard output has collected.
 void wavOutFlush();

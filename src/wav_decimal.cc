@@ -110,11 +110,6 @@ float wavDecimalParse(const char *text) {
   return decimalRead(p, negative, 0);
 }
 
-bool wavDecimalPlain(const char *text) {
-  const char *end = plainEnd(text);
-  return end && *end == '\0';
-}
-
 // Milliseconds are the same digits three places further down: the text
 // 30ms is read as 30e-3, and so rounds as 0.03 does.
 bool wavDelayParse(const char *text, float &seconds) {

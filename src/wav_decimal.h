@@ -11,10 +11,6 @@
 // rounded correctly to a double, and that to a float.
 float wavDecimalParse(const char *text);
 
-// Whether text is a plain decimal number in full: an optional sign, digits
-// with an optional '.', an optional exponent, and nothing else.
-bool wavDecimalPlain(const char *text);
-
 // wavwiden-en's delay: whether text is, in full, a plain decimal number
 // followed by an optional unit, s or ms (an optional sign, digits with an
 // optional '.', an optional exponent: [+-]?(D+(.D*)?|.D+)([eE][+-]?D+)?),

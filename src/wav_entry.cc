@@ -26,6 +26,7 @@ bool pathSplit(const std::string &path, std::string &folder, std::string &name) 
     folder = path;
     name = ".";
   }
+  if (path.empty()) errno = ENOENT;
   return !path.empty();
 }
 
@@ -84,19 +85,34 @@ bool entryFollow(WavEntry &entry) {
       entry.followed = true;
     }
     if (!S_ISLNK(st.st_mode)) {
+      entry.device = S_ISCHR(st.st_mode);
       entry.seen = S_ISREG(st.st_mode) ? WavSeen::kFile : WavSeen::kOther;
       entry.id = wavStatId(st);
       return true;
     }
     char target[4096];
     const ssize_t size = readlinkat(entry.folder, entry.name.c_str(), target, sizeof target);
+    if (size == sizeof target) errno = ENAMETOOLONG;
     std::string folder;
     if (size <= 0 || size == sizeof target ||
         !pathSplit(std::string(target, static_cast<std::size_t>(size)), folder, entry.name) ||
         !folderOpen(entry.folder, folder, entry))
       return false;
   }
+  errno = ELOOP;
   return false;
+}
+
+// looked, where it is not with the system's reason noted.
+bool noted(WavEntry &entry, bool looked) {
+  if (!looked) entry.error = wavErrnoGet();
+  return looked;
+}
+
+// Null, with errno the reason the entry could not be looked at, or ENOENT.
+std::FILE *unopened(const WavEntry &entry) {
+  errno = entry.looked ? ENOENT : static_cast<int>(entry.error.code);
+  return nullptr;
 }
 
 // The entry opened with flags through its folder, not following a link that
@@ -120,9 +136,24 @@ int reopen(const WavEntry &entry, int at, int flags) {
   return fd >= 0 || errno != ENOENT ? fd : descriptorOpen(entry, flags);
 }
 
+// A descriptor of the entry's own on its standard one, which must still be
+// open on the file it was when it was looked at: where it was closed then,
+// a file the program opened since may have taken its number. -1 with errno
+// set.
+int standardDuplicate(const WavEntry &entry) {
+  const int fd = entry.looked ? fcntl(entry.stream, F_DUPFD_CLOEXEC, 0) : -1;
+  if (!entry.looked) errno = static_cast<int>(entry.error.code);
+  if (fd < 0 || seenIs(fd, entry)) return fd;
+  close(fd);
+  errno = EBADF;
+  return -1;
+}
+
 std::FILE *streamOpen(int fd, const char *mode) {
   std::FILE *file = fd < 0 ? nullptr : fdopen(fd, mode);
+  const int error = errno;
   if (fd >= 0 && !file) close(fd);
+  errno = error;
   return file;
 }
 
@@ -159,8 +190,8 @@ int wavEntrySeenOpen(const WavEntry &entry, int flags, bool &other) {
 
 bool wavEntryLook(const char *path, WavEntry &entry) {
   std::string folder;
-  entry.looked = entryName(path, entry, folder) && folderOpen(AT_FDCWD, folder, entry) &&
-                 entryFollow(entry);
+  entry.looked = noted(entry, entryName(path, entry, folder) &&
+                                 folderOpen(AT_FDCWD, folder, entry) && entryFollow(entry));
   return entry.looked;
 }
 
@@ -170,46 +201,82 @@ bool wavEntryLook(const char *path, WavEntry &entry) {
 bool wavEntriesLook(const char *source, const char *output, WavEntry &in, WavEntry &out) {
   std::string inFolder;
   std::string outFolder;
-  in.looked = entryName(source, in, inFolder) && folderOpen(AT_FDCWD, inFolder, in);
+  in.looked = noted(in, entryName(source, in, inFolder) && folderOpen(AT_FDCWD, inFolder, in));
   const bool named = entryName(output, out, outFolder);
   if (named && !inFolder.empty() && outFolder == inFolder) {
     out.folderRead = in.folderRead;
     out.folder = in.folder < 0 ? -1 : fcntl(in.folder, F_DUPFD_CLOEXEC, 0);
-    out.looked = out.folder >= 0;
+    out.looked = noted(out, out.folder >= 0);
   } else {
-    out.looked = named && folderOpen(AT_FDCWD, outFolder, out);
+    out.looked = noted(out, named && folderOpen(AT_FDCWD, outFolder, out));
   }
   struct stat a;
   struct stat b;
   const bool same = in.looked && out.looked && in.name == out.name && fstat(in.folder, &a) == 0 &&
                     fstat(out.folder, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-  in.looked = in.looked && entryFollow(in);
+  in.looked = in.looked && noted(in, entryFollow(in));
   if (!same) {
-    out.looked = out.looked && entryFollow(out);
+    out.looked = out.looked && noted(out, entryFollow(out));
     return false;
   }
   close(out.folder);
   out = in;
   out.path = output;
   out.folder = fcntl(in.folder, F_DUPFD_CLOEXEC, 0);
-  out.looked = in.looked && out.folder >= 0;
+  out.looked = in.looked && noted(out, out.folder >= 0);
   return true;
+}
+
+bool wavEntryStandard(const char *path, int fd, WavEntry &entry) {
+  entry.path = path;
+  entry.stream = fd;
+  struct stat st;
+  entry.looked = noted(entry, fstat(fd, &st) == 0);
+  if (entry.looked) {
+    entry.seen = S_ISREG(st.st_mode) ? WavSeen::kFile : WavSeen::kOther;
+    entry.device = S_ISCHR(st.st_mode);
+    entry.id = wavStatId(st);
+  }
+  return entry.looked;
+}
+
+bool wavEntryIsDescriptor(const WavEntry &entry, int fd) {
+  struct stat st;
+  return (entry.stream == fd && entry.looked) ||
+         (entry.looked && entry.seen != WavSeen::kNothing && fstat(fd, &st) == 0 &&
+          wavFileIdSame(wavStatId(st), entry.id));
+}
+
+// A device is opened without becoming the controlling terminal and without
+// waiting, as a path alone could not be asked.
+bool wavEntryTerminal(const WavEntry &entry) {
+  if (entry.stream >= 0) return entry.looked && isatty(entry.stream) != 0;
+  if (!entry.looked || !entry.device) return false;
+  bool other = false;
+  const int fd = wavEntrySeenOpen(entry, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, other);
+  const bool terminal = fd >= 0 && isatty(fd) != 0;
+  if (fd >= 0) close(fd);
+  return terminal;
 }
 
 std::FILE *wavEntryReadOpen(const WavEntry &entry, bool &other) {
   other = false;
-  if (!entry.looked || entry.seen == WavSeen::kNothing) return nullptr;
+  if (entry.stream >= 0) return streamOpen(standardDuplicate(entry), "rb");
+  if (!entry.looked || entry.seen == WavSeen::kNothing) return unopened(entry);
   return streamOpen(wavEntrySeenOpen(entry, O_RDONLY | O_NOCTTY | O_CLOEXEC, other), "rb");
 }
 
 std::FILE *wavEntryWriteOpen(const WavEntry &entry) {
-  if (!entry.looked) return nullptr;
+  if (entry.stream >= 0) return streamOpen(standardDuplicate(entry), "wb");
+  if (!entry.looked) return unopened(entry);
   bool other = false;
   const int fd = entry.seen == WavSeen::kNothing
                      ? descriptorOpen(entry, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC)
                      : wavEntrySeenOpen(entry, O_WRONLY | O_NOCTTY | O_CLOEXEC, other);
   return streamOpen(fd, "wb");
 }
+
+WavError wavEntryOpenError() { return wavErrnoGet(); }
 
 void wavEntryClose(WavEntry &entry) {
   if (entry.folder >= 0) close(entry.folder);

@@ -83,16 +83,16 @@ bool wavKeptSame(const WavKeptChunks &a, const WavKeptChunks &b) {
 
 namespace {
 
-int bytesOut(std::FILE *file, const std::uint8_t *bytes, std::size_t size) {
+int bytesOut(std::FILE *file, const char *path, const std::uint8_t *bytes, std::size_t size) {
   if (size == 0 || std::fwrite(bytes, size, 1, file) == 1) return 0;
-  wavSay(kTextWriteFailed);
+  wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
   return -1;
 }
 
 // One chunk's body, from memory or a window at a time from the source.
-int bodyWrite(std::FILE *file, WavSamplesReader &samples, const WavKept &chunk,
+int bodyWrite(std::FILE *file, const char *path, WavSamplesReader &samples, const WavKept &chunk,
               std::uint8_t *scratch, std::size_t room) {
-  if (chunk.held) return bytesOut(file, chunk.held.get(), chunk.length);
+  if (chunk.held) return bytesOut(file, path, chunk.held.get(), chunk.length);
   for (std::uint32_t done = 0; done < chunk.length;) {
     const std::size_t size = std::min<std::size_t>(room, chunk.length - done);
     if (!samples.file ||
@@ -101,7 +101,7 @@ int bodyWrite(std::FILE *file, WavSamplesReader &samples, const WavKept &chunk,
       wavSay(kTextInputChanged);
       return -1;
     }
-    if (bytesOut(file, scratch, size) != 0) return -1;
+    if (bytesOut(file, path, scratch, size) != 0) return -1;
     done += static_cast<std::uint32_t>(size);
   }
   return 0;
@@ -109,8 +109,8 @@ int bodyWrite(std::FILE *file, WavSamplesReader &samples, const WavKept &chunk,
 
 }  // namespace
 
-int wavKeptWrite(std::FILE *file, WavSamplesReader &samples, std::size_t from, std::size_t to,
-                 std::uint8_t *scratch, std::size_t room) {
+int wavKeptWrite(std::FILE *file, const char *path, WavSamplesReader &samples, std::size_t from,
+                 std::size_t to, std::uint8_t *scratch, std::size_t room) {
   const WavKeptChunks &kept = samples.info->kept;
   for (std::size_t i = from; i < to; ++i) {
     const WavKept &chunk = kept.chunk[i];
@@ -118,9 +118,9 @@ int wavKeptWrite(std::FILE *file, WavSamplesReader &samples, std::size_t from, s
     std::memcpy(header, chunk.id, 4);
     wavLe32Encode(header + 4, chunk.length);
     const std::uint8_t pad = 0;
-    if (bytesOut(file, header, sizeof header) != 0 ||
-        bodyWrite(file, samples, chunk, scratch, room) != 0 ||
-        ((chunk.length & 1u) != 0 && bytesOut(file, &pad, 1) != 0))
+    if (bytesOut(file, path, header, sizeof header) != 0 ||
+        bodyWrite(file, path, samples, chunk, scratch, room) != 0 ||
+        ((chunk.length & 1u) != 0 && bytesOut(file, path, &pad, 1) != 0))
       return -1;
   }
   return 0;

@@ -34,8 +34,8 @@ std::uint64_t wavKeptSize(const WavKeptChunks &kept, std::size_t from, std::size
 // Whether two reads kept the same chunks.
 bool wavKeptSame(const WavKeptChunks &a, const WavKeptChunks &b);
 
-// Writes kept chunks [from, to) of samples' source into file, those read
-// from the source's file through scratch, room bytes. Returns 0, or -1
-// after printing why.
-int wavKeptWrite(std::FILE *file, WavSamplesReader &samples, std::size_t from, std::size_t to,
-                 std::uint8_t *scratch, std::size_t room);
+// Writes kept chunks [from, to) of samples' source into file, the output
+// path names, those read from the source's file through scratch, room
+// bytes. Returns 0, or -1 after printing why.
+int wavKeptWrite(std::FILE *file, const char *path, WavSamplesReader &samples, std::size_t from,
+                 std::size_t to, std::uint8_t *scratch, std::size_t room);

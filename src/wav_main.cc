@@ -6,8 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "wav_command.h"
 #include "wav_console.h"
-#include "wav_decimal.h"
 #include "wav_entry.h"
 #include "wav_kept.h"
 #include "wav_read.h"
@@ -44,13 +44,6 @@ int buffersAlloc(StereoJob &job, std::uint32_t heldSize, WavBuffer &held) {
   return -1;
 }
 
-// What wavwiden-en warns of in the delay it is given, before any work: a
-// text that is not a plain number in full, and a delay of a second or more.
-void delayTextWarn(const char *text, float delay) {
-  if (!wavDecimalPlain(text)) wavSay(kTextDelayNotPlain, text, double{delay});
-  if (delay >= 1.0f) wavSay(kTextDelayLong, double{delay});
-}
-
 // And once the source is known: a delay that leaves the right channel the
 // left one, as long as the source or shorter than a frame. A negative delay
 // is meant, and so is 0.
@@ -63,24 +56,59 @@ void delayFramesWarn(const WavInfo &source, float delay) {
     wavSay(kTextDelayCoversSource, long{frames});
 }
 
-int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, WavEntry &source,
-            WavEntry &output, WavReplace &replace) {
-  job.delay = 0.03f;
-  if (argc > 3) {
-    job.delay = wavDecimalParse(argv[3]);
-    delayTextWarn(argv[3], job.delay);
-  }
-  if (argc < 3) {
-    wavSay(kTextUsage);
+// Each name is looked at once, now; every file is then opened through what
+// was seen, so that no rename meanwhile can aim the run elsewhere. "-" is a
+// standard stream where the command takes it so. True where the two are one
+// name.
+bool namesLook(const WavCommand &command, const WavOperands &read, WavEntry &source,
+               WavEntry &output) {
+  const bool inStream = command.streams && std::strcmp(read.in, "-") == 0;
+  const bool outStream = command.streams && std::strcmp(read.out, "-") == 0;
+  if (!inStream && !outStream) return wavEntriesLook(read.in, read.out, source, output);
+  // The standard streams first, before any open can take a closed one's number.
+  if (inStream) wavEntryStandard(read.in, 0, source);
+  if (outStream) wavEntryStandard(read.out, 1, output);
+  if (!inStream) wavEntryLook(read.in, source);
+  if (!outStream) wavEntryLook(read.out, output);
+  return false;
+}
+
+// Where the command takes streams, an output that is standard output by any
+// name takes the result, the report going to standard error, unless it is
+// the source; a terminal takes none. 0, or -1 after printing why, before
+// anything is read or written.
+int outputCheck(const WavCommand &command, const WavEntry &source, const WavEntry &output) {
+  if (!command.streams) return 0;
+  if (wavEntryTerminal(output)) {
+    wavSay(kTextOutputTerminal, output.path);
     return -1;
   }
-  const char *inPath = argv[1];
-  const char *outPath = argv[2];
-  // Each name is looked at once, now; every file is then opened through
-  // what was seen, so that no rename meanwhile can aim the run elsewhere.
-  const bool oneName = wavEntriesLook(inPath, outPath, source, output);
+  if (!wavEntryIsDescriptor(output, 1)) return 0;
+  WavFileId out;
+  if (source.looked && source.seen == WavSeen::kFile && wavDescriptorIdGet(1, out) == 0 &&
+      wavFileIdSame(out, source.id)) {
+    wavSay(kTextOutputIsSource, source.path);
+    return -1;
+  }
+  wavReportAside();
+  return 0;
+}
 
-  if (wavRead(source, accepts, job.out) != 0) return -1;
+// Standard input is read once: the source is what its first read took, its
+// samples and kept chunks in memory or still in its file. The first keeps
+// its numbers, for the stereo description.
+void readKept(WavInfo &first, WavInfo &source) { source = std::move(first); }
+
+int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
+            WavEntry &source, WavEntry &output, WavReplace &replace) {
+  job.delay = read.seconds;
+  if (job.delay >= 1.0f) wavSay(kTextDelayLong, double{job.delay});
+  const char *inPath = read.in;
+  const char *outPath = read.out;
+  const bool oneName = namesLook(command, read, source, output);
+  if (outputCheck(command, source, output) != 0) return -1;
+
+  if (wavRead(source, command.accepts, job.out) != 0) return -1;
   if (job.out.channels != 1) {
     wavSay(kTextChannelCount, unsigned{job.out.channels});
     return -1;
@@ -101,6 +129,8 @@ int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, Wa
       job.out.file.entry && (oneName || (output.seen == WavSeen::kFile &&
                                          wavFileIdSame(output.id, job.out.file.id)));
   if (inPlace && wavReplaceCreate(output, job.out.file.id, replace) != 0) return -1;
+  const bool once = source.stream >= 0;
+  if (once) readKept(job.out, job.in);
   const std::uint32_t sourceSize = job.out.dataSize;
   job.out.dataSize *= 2;
   job.out.channels = 2;
@@ -111,14 +141,14 @@ int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, Wa
   if (buffersAlloc(job, replace.overwrite ? sourceSize : 0, held) != 0) return -1;
 
   wavReportRepeat();
-  if (wavRead(source, accepts, job.in) != 0) return -1;
-  if (!sameStream(job.out, job.in)) {
+  if (!once && wavRead(source, command.accepts, job.in) != 0) return -1;
+  if (!once && !sameStream(job.out, job.in)) {
     wavSay(kTextInputChanged);
     return -1;
   }
   // The file standard output writes to is left alone, where the report would
   // land amid the samples, however the output's name led to it.
-  if (output.seen == WavSeen::kFile && wavConsoleOutIs(output.id)) {
+  if (!command.streams && output.seen == WavSeen::kFile && wavConsoleOutIs(output.id)) {
     wavSay(kTextOutputOpenFailed, outPath);
     return -1;
   }
@@ -130,7 +160,7 @@ int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, Wa
   std::FILE *into = nullptr;
   const auto resultSize = static_cast<std::int64_t>(wavResultSize(job.in));
   if (inPlace && !(into = wavReplaceTake(replace, resultSize))) return -1;
-  if (wavWrite(output, job, into) != 0) return -1;
+  if (wavWrite(output, job, into, command.streams) != 0) return -1;
   if (inPlace && wavReplaceCommit(replace) != 0) return -1;
   wavSay(kTextConverted, inPath, outPath);
   return 0;
@@ -142,8 +172,8 @@ int convert(int argc, char **argv, const WavAccepts &accepts, StereoJob &job, Wa
 // replace the source is removed where nothing was traded, and what the looks
 // opened is closed; the collected standard output is written out on every
 // way out too.
-int wavMain(int argc, char **argv, WavVoice voice, const WavAccepts &accepts) {
-  wavConsoleStart(voice);
+int wavMain(int argc, char **argv, const WavCommand &command) {
+  wavConsoleStart(command.voice);
 #ifdef SIGXFSZ
   // A write past the file-size limit fails like any other, with the writer's
   // messages, instead of ending the process; so does a report that no one
@@ -155,7 +185,9 @@ int wavMain(int argc, char **argv, WavVoice voice, const WavAccepts &accepts) {
   WavEntry source;
   WavEntry output;
   WavReplace replace;
-  const int status = convert(argc, argv, accepts, job, source, output, replace);
+  WavOperands read;
+  int status = wavCommandRead(argc, argv, command, read);
+  if (status == 0 && !read.done) status = convert(read, command, job, source, output, replace);
   wavReplaceDiscard(replace);
   wavEntryClose(source);
   wavEntryClose(output);

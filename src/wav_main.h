@@ -3,9 +3,8 @@
 // seconds (0.03 by default). wavwiden-en does the same, speaking English.
 #pragma once
 
-#include "wav_accepts.h"
-#include "wav_console.h"
+#include "wav_command.h"
 
-// Runs one conversion, speaking in voice and reading the source as accepts
-// says, and returns the exit status, 0 or -1.
-int wavMain(int argc, char **argv, WavVoice voice, const WavAccepts &accepts);
+// Runs what the command line asks, as command takes it, and returns the exit
+// status, 0 or -1.
+int wavMain(int argc, char **argv, const WavCommand &command);

@@ -157,7 +157,7 @@ int wavRead(const WavEntry &source, const WavAccepts &accepts, WavInfo &info) {
     if (other)
       wavSay(kTextInputChanged);
     else
-      wavSay(kTextInputOpenFailed, source.path);
+      wavSayFailure(kTextInputOpenFailure, source.path, wavEntryOpenError(), source.path);
     return -1;
   }
   if (wavFileIdGet(file, info.file.id) == 0) info.file.entry = &source;
@@ -165,7 +165,13 @@ int wavRead(const WavEntry &source, const WavAccepts &accepts, WavInfo &info) {
 
   std::uint8_t riff[kRiffHeaderSize];
   if (std::fread(riff, sizeof riff, 1, file) != 1) {
-    wavSay(kTextHeaderReadFailed, static_cast<long>(static_cast<std::int32_t>(wavFileTell(file))));
+    // A file that ends early has no reason to give; a failed read has.
+    const WavError error = wavErrnoGet();
+    const long at = static_cast<std::int32_t>(wavFileTell(file));
+    if (std::ferror(file))
+      wavSayFailure(kTextHeaderReadFailure, source.path, error, at);
+    else
+      wavSay(kTextHeaderReadFailed, at);
     std::fclose(file);
     return -1;
   }

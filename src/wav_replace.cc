@@ -54,12 +54,18 @@ bool ownerKept(const WavReplace &replace) {
 
 // Prints why the target could not be had as the source: its name holds
 // something else now (or it was opened and found changed), or it cannot be
-// opened.
-void targetRefused(const WavReplace &replace, bool other) {
+// opened, for the reason error.
+void targetRefused(const WavReplace &replace, bool other, WavError error) {
+  const char *path = replace.entry->path;
   if (other)
     wavSay(kTextInputChanged);
   else
-    wavSay(kTextOutputOpenFailed, replace.entry->path);
+    wavSayFailure(kTextOutputOpenFailure, path, error, path);
+}
+
+// Prints that the output could not be opened, for errno's reason.
+void outputRefused(const char *path) {
+  wavSayFailure(kTextOutputOpenFailure, path, wavErrnoGet(), path);
 }
 
 // The target open for writing, checked to be the source, untouched. -1 after
@@ -68,7 +74,7 @@ int targetWriteOpen(const WavReplace &replace) {
   bool other = false;
   const int fd = wavEntrySeenOpen(*replace.entry, O_WRONLY | O_NOCTTY | O_CLOEXEC, other);
   if (sourceIs(fd, replace.source, true)) return fd;
-  targetRefused(replace, other || fd >= 0);
+  targetRefused(replace, other || fd >= 0, wavErrnoGet());
   if (fd >= 0) close(fd);
   return -1;
 }
@@ -78,11 +84,16 @@ int targetWriteOpen(const WavReplace &replace) {
 // error that shut it down) says so there, even where the folder's sync said
 // nothing. 0, or -1 after printing why.
 int durable(const WavReplace &replace) {
-  if ((!replace.entry->folderRead || wavDescriptorSync(replace.entry->folder) == 0) &&
-      wavDescriptorSync(replace.file) == 0)
-    return 0;
-  wavSay(kTextWriteFailed);
-  return -1;
+  const char *path = replace.entry->path;
+  if (replace.entry->folderRead && wavDescriptorSync(replace.entry->folder) != 0) {
+    wavSayFailure(kTextFolderSyncFailure, path, wavErrnoGet());
+    return -1;
+  }
+  if (wavDescriptorSync(replace.file) != 0) {
+    wavSayFailure(kTextSyncFailure, path, wavErrnoGet());
+    return -1;
+  }
+  return 0;
 }
 
 // After the exchange the target's name holds the new file and the hidden
@@ -119,8 +130,10 @@ int copyOver(WavReplace &replace) {
   const int target = sized ? targetWriteOpen(replace) : -1;
   const bool reserved = target >= 0 && wavDescriptorReserve(target, st.st_size) == 0;
   const bool copied = reserved && wavDescriptorCopyOver(replace.file, target) == 0;
+  const WavError error = wavErrnoGet();
   if (target >= 0) close(target);
-  if ((target >= 0 || !sized) && !copied) wavSay(kTextWriteFailed);
+  if ((target >= 0 || !sized) && !copied)
+    wavSayFailure(kTextWriteFailure, replace.entry->path, error);
   wavHiddenDrop(replace, copied || !reserved);
   return copied ? 0 : -1;
 }
@@ -133,7 +146,7 @@ int copyOver(WavReplace &replace) {
 // with the signals held back.
 int trade(WavReplace &replace) {
   if (replace.hidden.empty() && wavHiddenMake(replace) != 0) {
-    wavSay(kTextOutputOpenFailed, replace.entry->path);
+    outputRefused(replace.entry->path);
     return -1;
   }
   if (!sourceIs(replace.target, replace.source, true)) {
@@ -159,10 +172,11 @@ int trade(WavReplace &replace) {
       return -1;
     }
   }
+  const WavError error = wavErrnoGet();
   const bool refused = errno == EPERM || errno == EACCES || errno == EBUSY;
   if (!refused) {
     wavHiddenDrop(replace, true);
-    wavSay(kTextOutputOpenFailed, replace.entry->path);
+    wavSayFailure(kTextRenameFailure, replace.entry->path, error, replace.entry->path);
     return -1;
   }
   return copyOver(replace);
@@ -174,7 +188,7 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
   replace.entry = &target;
   replace.source = source;
   if (!target.looked) {
-    wavSay(kTextOutputOpenFailed, target.path);
+    wavSayFailure(kTextOutputOpenFailure, target.path, target.error, target.path);
     return -1;
   }
   if (target.followed) {
@@ -184,7 +198,7 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
   bool other = false;
   replace.target = wavEntrySeenOpen(target, O_RDONLY | O_NOCTTY | O_CLOEXEC, other);
   if (!sourceIs(replace.target, source, false)) {
-    targetRefused(replace, other || replace.target >= 0);
+    targetRefused(replace, other || replace.target >= 0, wavErrnoGet());
     return -1;
   }
   if (replace.unnamed)
@@ -197,7 +211,7 @@ int wavReplaceCreate(const WavEntry &target, const WavFileId &source, WavReplace
     return 0;
   }
   if (replace.file < 0 || wavDescriptorAttributesCopy(replace.target, replace.file) != 0) {
-    wavSay(kTextOutputOpenFailed, target.path);
+    outputRefused(target.path);
     return -1;
   }
   replace.copyOver = !ownerKept(replace);
@@ -210,23 +224,23 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
     if (faccessat(replace.entry->folder, replace.entry->name.c_str(), W_OK,
                   AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 ||
         !(file = wavDescriptorStream(replace.file)))
-      wavSay(kTextOutputOpenFailed, replace.entry->path);
+      outputRefused(replace.entry->path);
     return file;
   }
   replace.file = targetWriteOpen(replace);
   if (replace.file < 0) return nullptr;
   if (wavDescriptorReserve(replace.file, size) != 0) {
-    wavSay(kTextWriteFailed);
+    wavSayFailure(kTextWriteFailure, replace.entry->path, wavErrnoGet());
     return nullptr;
   }
   std::FILE *file = wavDescriptorStream(replace.file);
-  if (!file) wavSay(kTextOutputOpenFailed, replace.entry->path);
+  if (!file) outputRefused(replace.entry->path);
   return file;
 }
 
 int wavReplaceCommit(WavReplace &replace) {
   if (wavDescriptorSync(replace.file) != 0) {
-    wavSay(kTextWriteFailed);
+    wavSayFailure(kTextSyncFailure, replace.entry->path, wavErrnoGet());
     return -1;
   }
   if (replace.overwrite) return 0;

@@ -16,7 +16,10 @@
 //
 // On Windows the new file has a hidden name in the target's folder from the
 // start, removed by a console control handler, and is moved over the target
-// by path once the target is seen to be the source still.
+// by path once the target is seen to be the source still. Where the move is
+// refused (the target held open by another program, or read-only), the
+// result is copied over the target, its room reserved first, and keeps its
+// hidden name until the copy is flushed.
 #pragma once
 
 #include <cstdint>

@@ -76,9 +76,10 @@ int targetWriteOpen(const WavReplace &replace) {
   const std::wstring path =
       replace.targetPath.empty() ? wavPathWide(replace.entry->path) : replace.targetPath;
   const int fd = descriptorOpen(path, GENERIC_WRITE, OPEN_EXISTING);
+  const WavError error = wavLastErrorGet();
   if (sourceIs(fd, replace.source)) return fd;
   if (fd < 0)
-    wavSay(kTextOutputOpenFailed, replace.entry->path);
+    wavSayFailure(kTextOutputOpenFailure, replace.entry->path, error, replace.entry->path);
   else
     wavSay(kTextInputChanged);
   if (fd >= 0) _close(fd);
@@ -97,9 +98,10 @@ int resultCopy(WavReplace &replace) {
   const bool reserved =
       handlerTemp({}) && size >= 0 && wavDescriptorReserve(target, size) == 0;
   const bool copied = reserved && wavDescriptorCopy(replace.file, target) == 0;
+  const WavError error = wavErrnoGet();
   _close(target);
   if (!copied) {
-    wavSay(kTextWriteFailed);
+    wavSayFailure(kTextWriteFailure, replace.entry->path, error);
     if (reserved) replace.temp.clear();
     return -1;
   }
@@ -145,7 +147,9 @@ int wavReplaceCreate(const WavEntry &entry, const WavFileId &source, WavReplace 
     }
   }
   if (replace.file < 0 || wavDescriptorAttributesCopy(replace.target, replace.file) != 0) {
-    wavSay(kTextOutputOpenFailed, path);
+    const WavError failed =
+        replace.file < 0 ? WavError{WavErrorKind::kWin32, error} : wavLastErrorGet();
+    wavSayFailure(kTextOutputOpenFailure, path, failed, path);
     return -1;
   }
   return 0;
@@ -156,19 +160,21 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
     replace.file = targetWriteOpen(replace);
     if (replace.file < 0) return nullptr;
     if (wavDescriptorReserve(replace.file, size) != 0) {
-      wavSay(kTextWriteFailed);
+      wavSayFailure(kTextWriteFailure, replace.entry->path, wavErrnoGet());
       return nullptr;
     }
   } else {
     const int probe = descriptorOpen(replace.targetPath, GENERIC_WRITE, OPEN_EXISTING);
+    const WavError error = wavLastErrorGet();
     if (probe >= 0) _close(probe);
     if (probe < 0) {
-      wavSay(kTextOutputOpenFailed, replace.entry->path);
+      wavSayFailure(kTextOutputOpenFailure, replace.entry->path, error, replace.entry->path);
       return nullptr;
     }
   }
   std::FILE *file = wavDescriptorStream(replace.file);
-  if (!file) wavSay(kTextOutputOpenFailed, replace.entry->path);
+  if (!file)
+    wavSayFailure(kTextOutputOpenFailure, replace.entry->path, wavErrnoGet(), replace.entry->path);
   return file;
 }
 
@@ -176,7 +182,7 @@ std::FILE *wavReplaceTake(WavReplace &replace, std::int64_t size) {
 // over it: the writer has closed the source, and the handle here goes first.
 int wavReplaceCommit(WavReplace &replace) {
   if (wavDescriptorSync(replace.file) != 0) {
-    wavSay(kTextWriteFailed);
+    wavSayFailure(kTextSyncFailure, replace.entry->path, wavLastErrorGet());
     return -1;
   }
   if (replace.overwrite) return 0;
@@ -197,7 +203,8 @@ int wavReplaceCommit(WavReplace &replace) {
   }
   const DWORD error = GetLastError();
   if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
-    wavSay(kTextOutputOpenFailed, replace.entry->path);
+    wavSayFailure(kTextRenameFailure, replace.entry->path, WavError{WavErrorKind::kWin32, error},
+                  replace.entry->path);
     return -1;
   }
   return resultCopy(replace);

@@ -140,7 +140,8 @@ int wavSamplesOpen(const WavInfo &info, WavSamplesReader &reader) {
   if (reader.file || other)
     wavSay(kTextInputChanged);
   else
-    wavSay(kTextInputOpenFailed, info.file.entry->path);
+    wavSayFailure(kTextInputOpenFailure, info.file.entry->path, wavEntryOpenError(),
+                  info.file.entry->path);
   wavSamplesClose(reader);
   return -1;
 }
@@ -156,7 +157,10 @@ int wavSamplesRead(WavSamplesReader &reader, std::size_t offset, std::size_t siz
   const std::int64_t read = wavFileReadAt(
       reader.file, info.file.start + static_cast<std::int64_t>(offset), scratch, size);
   if (read == static_cast<std::int64_t>(size)) return 0;
-  wavSay(read < 0 ? kTextReadFailed : kTextInputChanged);
+  if (read < 0)
+    wavSayFailure(kTextReadFailure, info.file.entry->path, wavErrnoGet());
+  else
+    wavSay(kTextInputChanged);
   return -1;
 }
 

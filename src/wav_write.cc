@@ -14,19 +14,20 @@
 
 namespace {
 
-// Writes size bytes; 0, or -1 after printing that they did not get out.
-int bytesWrite(std::FILE *file, const void *bytes, std::size_t size) {
+// Writes size bytes to path's file; 0, or -1 after printing that they did
+// not get out, and why.
+int bytesWrite(std::FILE *file, const char *path, const void *bytes, std::size_t size) {
   if (size == 0 || std::fwrite(bytes, size, 1, file) == 1) return 0;
-  wavSay(kTextWriteFailed);
+  wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
   return -1;
 }
 
 // The data counts as written only once stdio has handed it to the system:
 // a full disk may otherwise only show at the close. 0, or -1 after printing
-// that it did not get out.
-int flushed(std::FILE *file) {
+// that it did not get out, and why.
+int flushed(std::FILE *file, const char *path) {
   if (std::fflush(file) == 0) return 0;
-  wavSay(kTextWriteFailed);
+  wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
   return -1;
 }
 
@@ -49,8 +50,8 @@ SampleShape sampleShape(const StereoJob &job) {
 // from and the delayed ones when the delay is shorter than a window, which is
 // then one read. Stereo windows this small stay in the caches until they are
 // written out.
-int windowsWrite(std::FILE *file, WavSamplesReader &samples, const StereoJob &job,
-                 SampleShape shape) {
+int windowsWrite(std::FILE *file, const char *path, WavSamplesReader &samples,
+                 const StereoJob &job, SampleShape shape) {
   const std::size_t width = shape.width;
   const std::size_t windowFrames = kWavWindowSize / 2 / (2 * width);
   const std::size_t frames = job.in.dataSize / width;
@@ -87,25 +88,28 @@ int windowsWrite(std::FILE *file, WavSamplesReader &samples, const StereoJob &jo
     }
     const WavDelayedRange window = {begin - first, end - first};
     wavStereo(width, left, right, stereo, last - first, window);
-    if (bytesWrite(file, stereo, 2 * (last - first) * width) != 0) return -1;
+    if (bytesWrite(file, path, stereo, 2 * (last - first) * width) != 0) return -1;
   }
   // The source's last bytes that make no whole sample become two bytes of
   // silence each after the last frame, as a 16-bit source of odd length has
   // its last byte made two zero bytes.
   std::uint8_t silence[2 * 7];
   std::memset(silence, shape.silence, sizeof silence);
-  return bytesWrite(file, silence, 2 * (job.in.dataSize - frames * width));
+  return bytesWrite(file, path, silence, 2 * (job.in.dataSize - frames * width));
 }
 
 // The file the result goes to: the one the output's name held when the run
 // started, or a new one where it held none. It is opened without truncation;
-// a regular file is then truncated through the stream, a device or a pipe is
-// left as it is.
+// a regular file is then truncated through the stream, a device, a pipe or
+// standard output (written where it stands, as a shell's >> asks) is left as
+// it is.
 std::FILE *outputOpen(const WavEntry &output) {
   std::FILE *file = wavEntryWriteOpen(output);
   WavFileId id;
-  if (file && (wavFileIdGet(file, id) != 0 || wavFileTruncate(file) == 0)) return file;
-  wavSay(kTextOutputOpenFailed, output.path);
+  if (file && (output.stream >= 0 || wavFileIdGet(file, id) != 0 || wavFileTruncate(file) == 0))
+    return file;
+  const WavError error = file ? wavErrnoGet() : wavEntryOpenError();
+  wavSayFailure(kTextOutputOpenFailure, output.path, error, output.path);
   if (file) std::fclose(file);
   return nullptr;
 }
@@ -141,43 +145,46 @@ std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info, std::uint32_t 
   return wavFileTell(file);
 }
 
-int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job) {
-  const int result = windowsWrite(file, samples, job, sampleShape(job));
+int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job, const char *path) {
+  const int result = windowsWrite(file, path, samples, job, sampleShape(job));
   if (result != 0 || wavSamplesCheck(samples) != 0) return -1;
-  return flushed(file);
+  return flushed(file, path);
 }
 
 // The header is one block where no kept chunk comes before the data, as
 // the canonical header is.
-int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job) {
+int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job,
+                   bool onePass) {
   const WavKeptChunks &kept = job.in.kept;
   const bool withData = kept.beforeData == 0;
   std::uint8_t chunks[kWavFormatChunksMax];
   const std::int64_t headerSize =
       static_cast<std::int64_t>(wavFormatChunksEncode(job.out, 0, chunks)) + (withData ? 8 : 0);
   const auto riffSize = static_cast<std::uint32_t>(wavResultSize(job.in) - 8);
-  if (wavHeaderWrite(file, job.out, riffSize, withData) != headerSize) {
-    wavSay(kTextHeaderWriteFailed, path);
+  const std::int64_t end = wavHeaderWrite(file, job.out, riffSize, withData);
+  const WavError error = wavErrnoGet();
+  if (onePass ? std::ferror(file) != 0 : end != headerSize) {
+    wavSayFailure(kTextHeaderWriteFailure, path, error, path);
     std::fclose(file);
     return -1;
   }
   std::uint8_t dataHeader[8];
   wavTagEncode(dataHeader, "data");
   wavLe32Encode(dataHeader + 4, job.out.dataSize);
-  if ((!withData && (wavKeptWrite(file, samples, 0, kept.beforeData, job.window.get(),
+  if ((!withData && (wavKeptWrite(file, path, samples, 0, kept.beforeData, job.window.get(),
                                   kWavWindowSize) != 0 ||
-                     bytesWrite(file, dataHeader, sizeof dataHeader) != 0)) ||
-      wavDataWrite(file, samples, job) != 0 ||
+                     bytesWrite(file, path, dataHeader, sizeof dataHeader) != 0)) ||
+      wavDataWrite(file, samples, job, path) != 0 ||
       (kept.count > kept.beforeData &&
-       (wavKeptWrite(file, samples, kept.beforeData, kept.count, job.window.get(),
+       (wavKeptWrite(file, path, samples, kept.beforeData, kept.count, job.window.get(),
                      kWavWindowSize) != 0 ||
-        flushed(file) != 0))) {
+        flushed(file, path) != 0))) {
     wavSay(kTextDataWriteError);
     std::fclose(file);
     return -1;
   }
   if (std::fclose(file) != 0) {
-    wavSay(kTextWriteFailed);
+    wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
     wavSay(kTextDataWriteError);
     return -1;
   }
@@ -186,12 +193,12 @@ int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples,
 
 // The source's samples are opened first, so that a source changed since it
 // was read leaves no output behind.
-int wavWrite(const WavEntry &output, StereoJob &job, std::FILE *into) {
+int wavWrite(const WavEntry &output, StereoJob &job, std::FILE *into, bool onePass) {
   WavSamplesReader samples;
   std::FILE *file = nullptr;
   int result = -1;
   if (wavSamplesOpen(job.in, samples) == 0 && (file = into ? into : outputOpen(output)))
-    result = wavOutputWrite(file, output.path, samples, job);
+    result = wavOutputWrite(file, output.path, samples, job, onePass);
   else if (into)
     std::fclose(into);
   wavSamplesClose(samples);

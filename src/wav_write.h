@@ -36,17 +36,22 @@ inline constexpr std::size_t kWavWindowSize = std::size_t{1} << 20;
 // frames are read from samples (job.in's, open), interleaved by delayed copy
 // in job.window and written to file. Returns 0, or -1 after printing that
 // the data did not reach the file whole, or that the source changed or could
-// not be read.
-int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job);
+// not be read. path names the output in the messages.
+int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job,
+                 const char *path = "");
 
 // Writes the header, the kept chunks of job.in before the data, the data and
 // those after it, of job's result into file, already open, and closes it;
-// path names the output in the messages. Returns 0 or -1
-// after printing why.
-int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job);
+// path names the output in the messages. The header must leave the file at
+// its own size (44 for PCM), unless it is written in one pass, header first,
+// into whatever the file is (a pipe, a device, standard output where it
+// stands). Returns 0 or -1 after printing why.
+int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job,
+                   bool onePass = false);
 
 // Writes the stereo result of job into into, the new file made for
 // converting a file into itself, or, where into is null, into the file the
 // output's name held when it was looked at, or a new one where it held none.
-// into is closed in every case. Returns 0 or -1 after printing why.
-int wavWrite(const WavEntry &output, StereoJob &job, std::FILE *into);
+// into is closed in every case; onePass as for wavOutputWrite. Returns 0 or
+// -1 after printing why.
+int wavWrite(const WavEntry &output, StereoJob &job, std::FILE *into, bool onePass = false);

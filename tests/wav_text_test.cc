@@ -68,7 +68,7 @@ TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
     const WavText *text;
     const char *conversions;
   } englishOnly[] = {
-      {&kTextFmtCutShort, ""},          {&kTextDelayNotPlain, "s g "},
+      {&kTextFmtCutShort, ""},
       {&kTextDelayLong, "g "},          {&kTextDelayCoversSource, "ld "},
       {&kTextDelayNoFrames, "g lu "},   {&kTextHelp, ""},
       {&kTextVersion, ""},              {&kTextUnknownOption, "s "},

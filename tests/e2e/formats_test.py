@@ -1,7 +1,8 @@
 """wavwiden-en's wider reading: every format it converts, built here from
 bytes and checked against the frame rule written below; the formats it
 refuses, with their messages; the other chunks it keeps; a cut-short "data"
-chunk; ffmpeg's pipe output through a named pipe. wavwiden refuses what
+chunk; ffmpeg's pipe output through a named pipe and on standard input.
+wavwiden refuses what
 wavwiden-en alone converts."""
 import os
 import struct
@@ -265,6 +266,19 @@ class Formats(unittest.TestCase):
                                   int.from_bytes(fmt[18:20], "little") if sub else 0, data, f32(0.03),
                                   kept(b"LIST", chunks[b"LIST"]))
                 self.assertEqual(written, expected)
+                # ffmpeg ... -f wav - | wavwiden-en - out.wav: standard input, read once.
+                with tempfile.TemporaryDirectory() as folder:
+                    ffmpeg = subprocess.Popen(
+                        ["ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                         "sine=frequency=440:sample_rate=48000:duration=0.05", "-ac", "1", "-c:a",
+                         codec, "-metadata", "title=Tune", "-metadata", "artist=Someone", "-f", "wav",
+                         "-"], stdout=subprocess.PIPE)
+                    done = subprocess.run([EN_BIN, "-", "out.wav"], cwd=folder, stdin=ffmpeg.stdout,
+                                          capture_output=True, timeout=60)
+                    ffmpeg.stdout.close()
+                    self.assertEqual((ffmpeg.wait(timeout=60), done.returncode), (0, 0), done.stderr)
+                    with open(os.path.join(folder, "out.wav"), "rb") as f:
+                        self.assertEqual(f.read(), expected)
                 self.assertIn(b"Tune", written)
                 self.assertEqual(sub or tag, tag)
 

@@ -3,6 +3,7 @@ exit status, the same console bytes once each "\\n" is CR LF, and the same
 output file byte for byte. Run by run_e2e_wine.sh, which sets
 WAVWIDEN_LINUX_BIN beside the harness's WAVWIDEN_BIN and WAVWIDEN_WRAPPER."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -138,6 +139,53 @@ class EnglishAsLinux(unittest.TestCase):
                 self.assertEqual(run(WRAPPER + [exe, in_name, "out.wav"], windows),
                                  (status, crlf(out), crlf(err), files))
                 self.assertIn(f"File: {in_name}".encode(), out)
+
+    def english(self, args, folder, **how):
+        """wavwiden-en.exe and the Linux wavwiden-en on args, in folder: each
+        one's status and streams, the file it leaves as out.wav."""
+        exe = os.path.join(os.path.dirname(BIN), "wavwiden-en.exe")
+        linux = os.path.join(os.path.dirname(LINUX_BIN), "wavwiden-en")
+        env = dict(os.environ, LC_ALL="ja_JP.UTF-8")
+        results = []
+        for command in (WRAPPER + [exe], [linux]):
+            done = subprocess.run(command + args, cwd=folder, env=env, capture_output=True,
+                                  timeout=120, **how)
+            out = os.path.join(folder, "out.wav")
+            made = None
+            if os.path.exists(out):
+                with open(out, "rb") as f:
+                    made = f.read()
+                os.unlink(out)
+            results.append((done.returncode, done.stdout, done.stderr, made))
+        return results
+
+    def test_english_options_streams_and_names(self):
+        with open(EXAMPLE, "rb") as f:
+            example = f.read()
+        with tempfile.TemporaryDirectory() as folder:
+            shutil.copyfile(EXAMPLE, os.path.join(folder, "in.wav"))
+            for args in (["--help"], ["--version"], ["-x"], ["in.wav", "out.wav", "0,02"]):
+                with self.subTest(args=args):
+                    windows, linux = self.english(args, folder)
+                    self.assertEqual(windows, (linux[0], crlf(linux[1]), crlf(linux[2]), None))
+            with self.subTest("- as the source, from a pipe"):
+                windows, linux = self.english(["-", "out.wav"], folder, input=example)
+                self.assertEqual(windows, (linux[0], crlf(linux[1]), linux[2], linux[3]))
+                self.assertEqual(linux[0], 0)
+            with self.subTest("- as the output, into a pipe"):
+                windows, linux = self.english(["in.wav", "-"], folder, stdin=subprocess.DEVNULL)
+                self.assertEqual(windows, (linux[0], linux[1], crlf(linux[2]), None))
+                self.assertEqual(linux[1][:4], b"RIFF")
+            for name in ("a\x1b]0;owned\x07.wav", "b\x1b[31m.wav", "c\u009b2J.wav"):
+                with self.subTest(name=name):
+                    windows, linux = self.english([name, "out.wav"], folder,
+                                                  stdin=subprocess.DEVNULL)
+                    self.assertEqual(windows[0], 255)
+                    shown = name.replace("\x1b", "\\x1b").replace("\x07", "\\x07")
+                    shown = shown.replace("\u009b", "\\x9b")
+                    said = windows[2].decode("utf-8")
+                    self.assertTrue(said.startswith("error: cannot open the source %s: " % shown), said)
+                    self.assertIsNone(re.search("[\x00-\x09\x0b\x0c\x0e-\x1f\x7f-\x9f]", said), said)
 
     def test_english_on_24_bit_and_float_sources(self):
         # What wavwiden.exe refuses, wavwiden-en.exe converts as the Linux
