@@ -97,7 +97,23 @@ int outputCheck(const WavCommand &command, const WavEntry &source, const WavEntr
 // Standard input is read once: the source is what its first read took, its
 // samples and kept chunks in memory or still in its file. The first keeps
 // its numbers, for the stereo description.
-void readKept(WavInfo &first, WavInfo &source) { source = std::move(first); }
+void readKept(WavInfo &first, WavInfo &source) {
+  source.sampleRate = first.sampleRate;
+  source.bitsPerSample = first.bitsPerSample;
+  source.dataSize = first.dataSize;
+  source.dataDeclared = first.dataDeclared;
+  source.channels = first.channels;
+  source.bytesPerSec = first.bytesPerSec;
+  source.formatTag = first.formatTag;
+  source.validBits = first.validBits;
+  std::memcpy(source.subFormat, first.subFormat, sizeof source.subFormat);
+  source.data = std::move(first.data);
+  source.file = first.file;
+  for (std::size_t i = 0; i < first.kept.count; ++i)
+    source.kept.chunk[i] = std::move(first.kept.chunk[i]);
+  source.kept.count = first.kept.count;
+  source.kept.beforeData = first.kept.beforeData;
+}
 
 int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
             WavEntry &source, WavEntry &output, WavReplace &replace) {

@@ -232,6 +232,55 @@ class Formats(unittest.TestCase):
                 self.assertEqual(run(BIN, {"in.wav": source}, ["in.wav", "out.wav"])[0], FAIL)
 
     @linux_only
+    def test_pipes(self):
+        data = ramp(3 * 300)
+        f24 = chunk(b"fmt ", fmt_of(PCM, 24, 8000))
+        cut = riff(f24, chunk(b"data", data, 0xFFFFFFFF))
+        whole = result(PCM, 24, 8000, None, 0, data, f32(0.03))
+        # (what, what standard input holds, the last line of standard error, the result or None)
+        cases = [
+            ("data declared, nothing after", riff(f24, b"data\x0a\0\0\0"),
+             'error: the source\'s "data" chunk is empty: it holds no samples', None),
+            ("a chunk running past the end not kept", riff(f24, chunk(b"data", data), chunk(b"LIST", b"ab", 9)),
+             "", whole),
+            ("cut short", cut, f'warning: the "data" chunk declares 4294967295 bytes but the source holds '
+                               f"{len(data)} after it: those are converted", whole),
+        ]
+        for what, stream, said, expected in cases:
+            with self.subTest(what), tempfile.TemporaryDirectory() as folder:
+                done = subprocess.run([EN_BIN, "-", "out.wav"], cwd=folder, input=stream,
+                                      capture_output=True, timeout=60)
+                self.assertEqual(done.returncode, 0 if expected else FAIL, done.stderr)
+                self.assertEqual(done.stderr.decode("utf-8").rstrip("\n").split("\n")[-1], said)
+                out = os.path.join(folder, "out.wav")
+                self.assertEqual(os.path.exists(out), expected is not None)
+                if expected:
+                    with open(out, "rb") as f:
+                        self.assertEqual(f.read(), expected)
+        # A named pipe read twice that keeps other chunks the second time: the source changed.
+        first = riff(f24, chunk(b"LIST", b"INFO"), chunk(b"data", data))
+        with tempfile.TemporaryDirectory() as folder:
+            server = FifoServer(os.path.join(folder, "pipe.wav"), [first, first.replace(b"INFO", b"INFX")])
+            process = subprocess.Popen([EN_BIN, "pipe.wav", "out.wav"], cwd=folder,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            server.start(process)
+            _, stderr = process.communicate(timeout=60)
+            server.stop()
+            self.assertEqual(process.returncode, 0, stderr)  # the same chunks, other bytes: held as read
+            server = FifoServer(os.path.join(folder, "pipe2.wav"),
+                                [first, riff(f24, chunk(b"LIST", b"INFOab"), chunk(b"data", data))])
+            process = subprocess.Popen([EN_BIN, "pipe2.wav", "out2.wav"], cwd=folder,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            server.start(process)
+            _, stderr = process.communicate(timeout=60)
+            server.stop()
+            self.assertEqual(process.returncode, FAIL)
+            self.assertTrue(stderr.decode("utf-8").startswith("error: the source changed"), stderr)
+            self.assertFalse(os.path.exists(os.path.join(folder, "out2.wav")))
+
+    @linux_only
     def test_ffmpeg_output_through_a_named_pipe(self):
         for codec, tag, bits in (("pcm_s24le", PCM, 24), ("pcm_f32le", FLOAT, 32), ("pcm_mulaw", MULAW, 8)):
             with self.subTest(codec):
