@@ -45,6 +45,7 @@ def pluck_cut(frames):
 
 
 RAMP8 = bytes(range(10, 250, 7))
+EXT24 = struct.pack("<HHI", 22, 20, 4) + b"\1\0\0\0\0\0\x10\0\x80\0\0\xaa\0\x38\x9b\x71"
 RAMP16 = b"".join(struct.pack("<h", v) for v in range(-32768, 32768, 4099))
 
 SEEDS = {
@@ -82,6 +83,13 @@ SEEDS = {
     "piped": seed(riff(chunk(b"LIST", b"abc"), chunk(b"fmt ", fmt(extra=b"\0\0")), chunk(b"data", RAMP16)), "0.001", PIPED),
     "piped_fmt14": seed(riff(chunk(b"fmt ", fmt()[:14]), chunk(b"data", RAMP16)), None, PIPED),
     "piped_cut_short": seed(riff(chunk(b"fmt ", fmt(bits=8)), chunk(b"data", RAMP8, length=1000)), None, PIPED),
+    # wavwiden-en's wider reading: its formats, pad bytes, kept chunks.
+    "extensible24": seed(riff(chunk(b"fmt ", fmt(tag=0xFFFE, bits=24, extra=EXT24)), chunk(b"LIST", b"INFO"), chunk(b"data", RAMP16[:-1]))),
+    "float64_fact": seed(riff(chunk(b"fmt ", fmt(tag=3, bits=64, extra=b"\0\0")), chunk(b"fact", b"\2\0\0\0"), chunk(b"data", RAMP16)), "0.001"),
+    "mulaw": seed(riff(chunk(b"fmt ", fmt(tag=7, bits=8, extra=b"\0\0")), chunk(b"data", RAMP8 + b"!")), "-0.002", IN_PLACE),
+    "padded": seed(riff(chunk(b"fmt ", fmt()), chunk(b"bext", b"abc") + b"\0", chunk(b"data", RAMP16 + b"!") + b"\0", chunk(b"iXML", b"<x/>!") + b"\0"), None, BY_NAME),
+    "piped_wide": seed(riff(chunk(b"fmt ", fmt(bits=32)), chunk(b"LIST", b"abcde") + b"\0", chunk(b"data", RAMP16, length=0xFFFFFFFF)), "0.001", PIPED),
+    "in_place_kept": seed(riff(chunk(b"LIST", b"INFOab"), chunk(b"fmt ", fmt(bits=24)), chunk(b"data", RAMP16[:-1]), chunk(b"cue ", b"x") + b"\0"), "0.001", IN_PLACE),
     "pluck_cut": seed(pluck_cut(600)),
     "pluck_cut_short": seed(pluck_cut(600)[:900], "0.002"),
 }

@@ -15,6 +15,8 @@
 //                     its own folder (the result takes its place)
 //              bits 0-4: length of the delay text that follows
 //   bytes 1..  the delay text (a zero byte ends it early), then the file
+//
+// Each input is run twice: with wavwiden's reading and with wavwiden-en's.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -23,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cfloat>
@@ -36,6 +39,7 @@
 #include <vector>
 
 #include "wav_decimal.h"
+#include "wav_info.h"
 #include "wav_main.h"
 
 namespace {
@@ -74,6 +78,8 @@ void putTag(Bytes &out, const char *tag) { out.insert(out.end(), tag, tag + 4); 
 // What a run must do: whether it converts, and from what.
 struct Source {
   bool converts = false;
+  std::size_t others = 0;  // chunks besides "fmt ", "fact" and "data"
+  bool padded = false;     // a chunk of odd length followed by a zero byte
   std::uint32_t rate = 0;
   std::uint16_t bits = 0;
   Bytes samples;
@@ -119,7 +125,9 @@ Source sourceModel(const std::uint8_t *file, std::size_t size, bool pipe,
       at += length;
     } else {
       at += length;
+      if (std::memcmp(header, "fact", 4) != 0) ++source.others;
     }
+    if ((length & 1u) != 0 && at < size && file[at] == 0) source.padded = true;
   }
   source.converts = fmtSeen && dataSeen && channels == 1;
   return source;
@@ -329,52 +337,77 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // Through a pipe a claim is allocated as declared: keep it small.
   if (piped && claimed > (1u << 20)) return 0;
 
-  memFileSet(input, file, fileSize);
-  memFileSet(output, kUntouched, sizeof kUntouched);
-  if (byName) {
-    // Made afresh for each input and removed after it, so none is left behind.
-    unlink(named.c_str());
-    rmdir(folder.c_str());
-    if (mkdir(folder.c_str(), 0700) != 0) violated("mkdir");
-    fileSet(named, file, fileSize);
-  }
-  const std::string &inPath = piped ? fifo : byName ? named : input.path;
-  const std::string &outPath = byName ? named : inPlace ? input.path : output.path;
-  char *argv[] = {const_cast<char *>("wavwiden"), const_cast<char *>(inPath.c_str()),
-                  const_cast<char *>(outPath.c_str()), const_cast<char *>(text.c_str()), nullptr};
-  std::atomic<bool> stop{false};
-  std::thread server;
-  if (piped) {
-    // Made afresh for each input and removed after it, so none is left behind.
-    unlink(fifo.c_str());
-    if (mkfifo(fifo.c_str(), 0600) != 0) violated("mkfifo");
-    server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
-  }
-  const int status = wavMain(delayGiven ? 4 : 3, argv, kWavwidenCommand);
-  stop = true;
-  if (piped) {
-    server.join();
-    unlink(fifo.c_str());
-  }
+  // Both readings, each on the file as it was: wavwiden's, checked against
+  // the model, and wavwiden-en's wider one, which converts what wavwiden
+  // converts into the same samples, a plain file into the same file. A
+  // pad byte it skips where wavwiden reads it as an id, or more chunks
+  // than it keeps, leave it free to differ.
+  // wavwiden's command line both times: the reading alone differs.
+  const WavCommand widened = {kWavwidenCommand.voice, kWavwidenCommand.options,
+                              kWavwidenCommand.strictDelay, kWavwidenCommand.streams,
+                              kWavAcceptsWide};
+  for (const WavCommand *command : {&kWavwidenCommand, &widened}) {
+    const bool wide = command == &widened;
+    memFileSet(input, file, fileSize);
+    memFileSet(output, kUntouched, sizeof kUntouched);
+    if (byName) {
+      // Made afresh for each input and removed after it, so none is left behind.
+      unlink(named.c_str());
+      rmdir(folder.c_str());
+      if (mkdir(folder.c_str(), 0700) != 0) violated("mkdir");
+      fileSet(named, file, fileSize);
+    }
+    const std::string &inPath = piped ? fifo : byName ? named : input.path;
+    const std::string &outPath = byName ? named : inPlace ? input.path : output.path;
+    char *argv[] = {const_cast<char *>("wavwiden"), const_cast<char *>(inPath.c_str()),
+                    const_cast<char *>(outPath.c_str()), const_cast<char *>(text.c_str()), nullptr};
+    std::atomic<bool> stop{false};
+    std::thread server;
+    if (piped) {
+      // Made afresh for each input and removed after it, so none is left behind.
+      unlink(fifo.c_str());
+      if (mkfifo(fifo.c_str(), 0600) != 0) violated("mkfifo");
+      server = std::thread(pipeServe, std::cref(fifo), file, fileSize, std::cref(stop));
+    }
+    const int status = wavMain(delayGiven ? 4 : 3, argv, *command);
+    stop = true;
+    if (piped) {
+      server.join();
+      unlink(fifo.c_str());
+    }
 
-  const Bytes written = byName ? fileGet(named) : memFileGet(inPlace ? input : output);
-  if (byName) {
-    // The new file written beside the source replaced it or is gone.
-    unlink(named.c_str());
-    FUZZ_CHECK(rmdir(folder.c_str()) == 0);
+    const Bytes written = byName ? fileGet(named) : memFileGet(inPlace ? input : output);
+    if (byName) {
+      // The new file written beside the source replaced it or is gone.
+      unlink(named.c_str());
+      FUZZ_CHECK(rmdir(folder.c_str()) == 0);
+    }
+    const Bytes untouched = inPlace ? Bytes(file, file + fileSize)
+                                    : Bytes(kUntouched, kUntouched + sizeof kUntouched);
+    FUZZ_CHECK(status == 0 || status == -1);
+    const bool unbound = wide && (source.padded || source.others > kWavKeptMax);
+    if (!wide) FUZZ_CHECK((status == 0) == source.converts);
+    else if (!unbound && source.converts) FUZZ_CHECK(status == 0);
+    if (status == 0) {
+      // A RIFF file whose size is its own.
+      FUZZ_CHECK(written.size() >= 44 && le32(written.data() + 4) == written.size() - 8);
+    } else {
+      FUZZ_CHECK(written == untouched);
+    }
+    if (status == 0 && source.converts && !unbound) {
+      const float delay = delayGiven ? wavDecimalParse(text.c_str()) : 0.03f;
+      const Bytes model = stereoModel(source, delayModel(source.rate, delay));
+      if (!wide || source.others == 0) {
+        FUZZ_CHECK(written == model);
+      } else {
+        // The samples: the "data" chunk after the kept chunks that stood before.
+        const Bytes samples(model.begin() + 44, model.end());
+        FUZZ_CHECK(std::search(written.begin(), written.end(), samples.begin(), samples.end()) !=
+                   written.end());
+      }
+    }
+    if (!inPlace) FUZZ_CHECK(memFileGet(input) == Bytes(file, file + fileSize));
   }
-  const Bytes untouched = inPlace ? Bytes(file, file + fileSize)
-                                  : Bytes(kUntouched, kUntouched + sizeof kUntouched);
-  FUZZ_CHECK(status == 0 || status == -1);
-  FUZZ_CHECK((status == 0) == source.converts);
-  if (status == 0) {
-    const float delay = delayGiven ? wavDecimalParse(text.c_str()) : 0.03f;
-    FUZZ_CHECK(written.size() == 44 + 2 * source.samples.size());
-    FUZZ_CHECK(written == stereoModel(source, delayModel(source.rate, delay)));
-  } else {
-    FUZZ_CHECK(written == untouched);
-  }
-  if (!inPlace) FUZZ_CHECK(memFileGet(input) == Bytes(file, file + fileSize));
   if (delayGiven) checkDelayText(text);
   return 0;
 }

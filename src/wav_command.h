@@ -2,6 +2,7 @@
 // the operands read from it by that choice.
 #pragma once
 
+#include "wav_accepts.h"
 #include "wav_console.h"
 
 // What a program accepts. wavwiden takes IN OUT [DELAY] as they come: every
@@ -16,11 +17,14 @@ struct WavCommand {
                      // written in one pass; a terminal or the source refused
                      // as standard output; the report on standard error when
                      // the output is standard output
+  WavAccepts accepts;  // what it reads of a source and keeps of it
 };
 
 // The two programs' choices; each entry hands its own to the driver.
-inline constexpr WavCommand kWavwidenCommand = {WavVoice::kJapanese, false, false, false};
-inline constexpr WavCommand kWavwidenEnCommand = {WavVoice::kEnglish, true, true, true};
+inline constexpr WavCommand kWavwidenCommand = {WavVoice::kJapanese, false, false, false,
+                                                kWavAcceptsSpecified};
+inline constexpr WavCommand kWavwidenEnCommand = {WavVoice::kEnglish, true, true, true,
+                                                  kWavAcceptsWide};
 
 // What the command line asks for.
 struct WavOperands {

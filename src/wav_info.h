@@ -1,6 +1,7 @@
 // The records the reader, the driver and the writer share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "wav_buffer.h"
@@ -19,16 +20,42 @@ struct WavSamplesAt {
   std::int64_t start = -1;          // position of the first sample byte, or -1
 };
 
-// One PCM stream: its format numbers and its sample bytes, in memory or in
-// the file it was read from.
+// A chunk of the source that the result keeps as it is: its id, its length
+// and its body, then a zero pad byte where the length is odd. Its body is
+// read again from the source's regular file, or held.
+struct WavKept {
+  std::uint8_t id[4] = {};
+  std::uint32_t length = 0;
+  std::int64_t start = -1;  // position of its body in the source's file
+  WavBuffer held;           // its body, where held
+};
+
+// The most chunks kept of one source: a source with more is refused.
+inline constexpr std::size_t kWavKeptMax = 256;
+
+// The source's kept chunks in its order; those that stood before its "data"
+// chunk come first.
+struct WavKeptChunks {
+  WavKept chunk[kWavKeptMax];
+  std::size_t count = 0;
+  std::size_t beforeData = 0;
+};
+
+// One stream: its format numbers and its sample bytes, in memory or in the
+// file it was read from, and the source's chunks the result keeps.
 struct WavInfo {
   std::uint32_t sampleRate = 0;     // frames per second
-  std::uint16_t bitsPerSample = 0;  // 8 or 16
+  std::uint16_t bitsPerSample = 0;  // of a sample's container: 8 to 64
   std::uint32_t dataSize = 0;       // bytes of sample data
+  std::uint32_t dataDeclared = 0;   // as the "data" chunk declares them
   std::uint16_t channels = 0;
   std::uint32_t bytesPerSec = 0;    // as the file declares it
+  std::uint16_t formatTag = 1;      // 1 PCM, 3 float, 6 A-law, 7 µ-law, 0xFFFE
+  std::uint16_t validBits = 0;      // of the extensible format
+  std::uint8_t subFormat[16] = {};  // of the extensible format
   WavBuffer data;                   // dataSize bytes in memory, or null
   WavSamplesAt file;                // or where they are in a regular file
+  WavKeptChunks kept;
 };
 
 // One conversion: the stereo result, the mono source and the delay of the

@@ -9,11 +9,12 @@
 #include "wav_command.h"
 #include "wav_console.h"
 #include "wav_entry.h"
+#include "wav_kept.h"
 #include "wav_read.h"
 #include "wav_replace.h"
 #include "wav_samples.h"
 #include "wav_stereo.h"
-#include "wav_text.h"
+#include "wav_text_formats.h"
 #include "wav_write.h"
 
 namespace {
@@ -24,7 +25,10 @@ namespace {
 bool sameStream(const WavInfo &stereo, const WavInfo &mono) {
   return std::uint64_t{mono.dataSize} * 2 == stereo.dataSize &&
          mono.bitsPerSample == stereo.bitsPerSample && mono.sampleRate == stereo.sampleRate &&
-         mono.channels == 1 && (mono.data == nullptr) == (stereo.file.entry != nullptr) &&
+         mono.channels == 1 && mono.formatTag == stereo.formatTag &&
+         mono.validBits == stereo.validBits &&
+         std::memcmp(mono.subFormat, stereo.subFormat, sizeof mono.subFormat) == 0 &&
+         wavKeptSame(mono.kept, stereo.kept) && (mono.data == nullptr) == (stereo.file.entry != nullptr) &&
          (mono.data || wavFileIdUnchanged(mono.file.id, stereo.file.id));
 }
 
@@ -91,15 +95,24 @@ int outputCheck(const WavCommand &command, const WavEntry &source, const WavEntr
 }
 
 // Standard input is read once: the source is what its first read took, its
-// samples in memory or still in its file.
+// samples and kept chunks in memory or still in its file. The first keeps
+// its numbers, for the stereo description.
 void readKept(WavInfo &first, WavInfo &source) {
   source.sampleRate = first.sampleRate;
   source.bitsPerSample = first.bitsPerSample;
   source.dataSize = first.dataSize;
+  source.dataDeclared = first.dataDeclared;
   source.channels = first.channels;
   source.bytesPerSec = first.bytesPerSec;
+  source.formatTag = first.formatTag;
+  source.validBits = first.validBits;
+  std::memcpy(source.subFormat, first.subFormat, sizeof source.subFormat);
   source.data = std::move(first.data);
   source.file = first.file;
+  for (std::size_t i = 0; i < first.kept.count; ++i)
+    source.kept.chunk[i] = std::move(first.kept.chunk[i]);
+  source.kept.count = first.kept.count;
+  source.kept.beforeData = first.kept.beforeData;
 }
 
 int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
@@ -111,15 +124,18 @@ int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
   const bool oneName = namesLook(command, read, source, output);
   if (outputCheck(command, source, output) != 0) return -1;
 
-  if (wavRead(source, job.out) != 0) return -1;
+  if (wavRead(source, command.accepts, job.out) != 0) return -1;
   if (job.out.channels != 1) {
-    wavSay(kTextNotMono);
+    wavSay(kTextChannelCount, unsigned{job.out.channels});
     return -1;
   }
-  if (job.out.dataSize > kMaxSourceSize) {
-    wavSay(kTextTooLarge);
+  if (wavResultSize(job.out) > kWavResultMax) {
+    wavSay(kTextResultTooLarge);
     return -1;
   }
+  if (job.out.dataDeclared != job.out.dataSize)
+    wavSay(kTextDataCutShort, static_cast<unsigned long>(job.out.dataDeclared),
+           static_cast<unsigned long>(job.out.dataSize));
   delayFramesWarn(job.out, job.delay);
   // A regular file converted into itself, by its own name or by another
   // that held it at the start, is replaced by a new file made in its folder;
@@ -136,11 +152,12 @@ int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
   job.out.channels = 2;
   job.out.bytesPerSec *= 2;
   job.out.data.reset();
+  wavKeptRelease(job.out.kept);
   WavBuffer held;
   if (buffersAlloc(job, replace.overwrite ? sourceSize : 0, held) != 0) return -1;
 
   wavReportRepeat();
-  if (!once && wavRead(source, job.in) != 0) return -1;
+  if (!once && wavRead(source, command.accepts, job.in) != 0) return -1;
   if (!once && !sameStream(job.out, job.in)) {
     wavSay(kTextInputChanged);
     return -1;
@@ -151,9 +168,14 @@ int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
     wavSay(kTextOutputOpenFailed, outPath);
     return -1;
   }
-  if (replace.overwrite && wavSamplesLoad(job.in, std::move(held)) != 0) return -1;
+  // Overwritten, the source is read whole first: its kept chunks, then its
+  // samples.
+  if (replace.overwrite &&
+      (wavKeptLoad(job.in) != 0 || wavSamplesLoad(job.in, std::move(held)) != 0))
+    return -1;
   std::FILE *into = nullptr;
-  if (inPlace && !(into = wavReplaceTake(replace, kWavHeaderSize + job.out.dataSize))) return -1;
+  const auto resultSize = static_cast<std::int64_t>(wavResultSize(job.in));
+  if (inPlace && !(into = wavReplaceTake(replace, resultSize))) return -1;
   if (wavWrite(output, job, into, command.streams) != 0) return -1;
   if (inPlace && wavReplaceCommit(replace) != 0) return -1;
   wavSay(kTextConverted, inPath, outPath);

@@ -9,13 +9,26 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "wav_accepts.h"
 #include "wav_info.h"
 
 // Takes the "data" body of length bytes that starts at file's position for
 // info. From a regular file it notes where the samples are, once the file is
 // seen to hold them all, and moves past them; from anything else it reads
-// them into memory. Returns 0, or -1 after printing why.
-int wavSamplesTake(std::FILE *file, std::uint32_t length, WavInfo &info);
+// them into memory. A body that declares more than the source holds fails,
+// or where accepts takes it, is what the source holds (info.dataDeclared
+// keeps what it declares). An
+// empty body fails. Returns 0, or -1 after printing why.
+int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &accepts,
+                   WavInfo &info);
+
+// Reads up to length bytes from file into held, allocated at once where
+// length is within limit, else grown as they arrive; got is how many came
+// before the end of the stream. Fails as soon as more
+// than limit have come, or where memory runs out. Returns 0, or -1 after
+// printing why.
+int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, WavBuffer &held,
+                 std::uint32_t &got);
 
 // Reads the samples info noted in their file into buffer, which is
 // info.dataSize bytes and becomes info.data. Returns 0 or -1 after printing

@@ -32,6 +32,11 @@ void wavStereo8(const std::uint8_t *left, const std::uint8_t *right, std::uint8_
                 std::size_t count, WavDelayedRange delayed);
 void wavStereo16(const std::uint16_t *left, const std::uint16_t *right, std::uint16_t *stereo,
                  std::size_t count, WavDelayedRange delayed);
+// Whether the 24-bit loop may use SSSE3's byte shuffle where the processor
+// has it (asked at run time), as it does unless a test turns it off to hold
+// the plain loop to the same bytes.
+extern bool wavStereoShuffle;
+
 // The same for samples of any width from 1 to 8 bytes (8-bit to 32-bit PCM,
 // 32- and 64-bit float, A-law, µ-law: 1, 2, 3, 4 or 8) at any address, as
 // the writer holds them: the loop of that width.

@@ -7,6 +7,8 @@
 #include "wav_console.h"
 #include "wav_entry.h"
 #include "wav_file.h"
+#include "wav_format.h"
+#include "wav_kept.h"
 #include "wav_stereo.h"
 #include "wav_text.h"
 
@@ -20,6 +22,15 @@ int bytesWrite(std::FILE *file, const char *path, const void *bytes, std::size_t
   return -1;
 }
 
+// The data counts as written only once stdio has handed it to the system:
+// a full disk may otherwise only show at the close. 0, or -1 after printing
+// that it did not get out, and why.
+int flushed(std::FILE *file, const char *path) {
+  if (std::fflush(file) == 0) return 0;
+  wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
+  return -1;
+}
+
 // The samples as the window loop takes them: width bytes each (1 to 8), and
 // the byte that silence is made of, for the bytes of a source that make no
 // whole sample.
@@ -28,11 +39,9 @@ struct SampleShape {
   std::uint8_t silence;
 };
 
-// The one place they follow from the job's format. 8-bit PCM is unsigned,
-// its silence the middle value; every other format's is zero bytes.
+// The one place they follow from the job's format.
 SampleShape sampleShape(const StereoJob &job) {
-  const std::size_t width = job.in.bitsPerSample / 8u;
-  return {width, static_cast<std::uint8_t>(width == 1 ? 0x80 : 0)};
+  return {wavSampleWidth(job.in), wavSilenceByte(job.in)};
 }
 
 // The result a window at a time. The window's stereo frames take the first
@@ -107,58 +116,69 @@ std::FILE *outputOpen(const WavEntry &output) {
 
 }  // namespace
 
-std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info) {
-  // The canonical header, little-endian:
+std::uint64_t wavResultSize(const WavInfo &source) {
+  std::uint8_t chunks[kWavFormatChunksMax];
+  return wavFormatChunksEncode(source, 0, chunks) + 8 + 2 * std::uint64_t{source.dataSize} +
+         wavKeptSize(source.kept, 0, source.kept.count);
+}
+
+std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info, std::uint32_t riffSize,
+                            bool withData) {
+  // For PCM the canonical header, little-endian:
   //
-  //    0 "RIFF"   4 dataSize + 36   8 "WAVE"   12 "fmt "   16 16
+  //    0 "RIFF"   4 riffSize       8 "WAVE"   12 "fmt "   16 16
   //   20 1 (PCM) 22 channels       24 sampleRate           28 bytes per second
   //   32 block alignment  34 bitsPerSample  36 "data"      40 dataSize
   //
   // The bytes per second and the block alignment follow from the other
   // fields; what the source declared is not carried over.
-  const std::uint32_t bytesPerSample = info.bitsPerSample / 8u;
-  std::uint8_t header[kWavHeaderSize];
-  wavTagEncode(header, "RIFF");
-  wavLe32Encode(header + 4, info.dataSize + 36);
-  wavTagEncode(header + 8, "WAVE");
-  wavTagEncode(header + 12, "fmt ");
-  wavLe32Encode(header + 16, 16);
-  wavLe16Encode(header + 20, 1);
-  wavLe16Encode(header + 22, info.channels);
-  wavLe32Encode(header + 24, info.sampleRate);
-  wavLe32Encode(header + 28, bytesPerSample * info.channels * info.sampleRate);
-  wavLe16Encode(header + 32, static_cast<std::uint16_t>(bytesPerSample * info.channels));
-  wavLe16Encode(header + 34, info.bitsPerSample);
-  wavTagEncode(header + 36, "data");
-  wavLe32Encode(header + 40, info.dataSize);
+  std::uint8_t header[kWavFormatChunksMax + 8];
+  std::size_t size = wavFormatChunksEncode(info, riffSize, header);
+  if (withData) {
+    wavTagEncode(header + size, "data");
+    wavLe32Encode(header + size + 4, info.dataSize);
+    size += 8;
+  }
   // Only the position tells whether the header is in place; a stream without
   // one (a pipe) fails here.
-  std::fwrite(header, sizeof header, 1, file);
+  std::fwrite(header, size, 1, file);
   return wavFileTell(file);
 }
 
 int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job, const char *path) {
   const int result = windowsWrite(file, path, samples, job, sampleShape(job));
   if (result != 0 || wavSamplesCheck(samples) != 0) return -1;
-  // The data counts as written only once stdio has handed it to the system:
-  // a full disk may otherwise only show at the close.
-  if (std::fflush(file) != 0) {
-    wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
-    return -1;
-  }
-  return 0;
+  return flushed(file, path);
 }
 
+// The header is one block where no kept chunk comes before the data, as
+// the canonical header is.
 int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job,
                    bool onePass) {
-  const std::int64_t end = wavHeaderWrite(file, job.out);
+  const WavKeptChunks &kept = job.in.kept;
+  const bool withData = kept.beforeData == 0;
+  std::uint8_t chunks[kWavFormatChunksMax];
+  const std::int64_t headerSize =
+      static_cast<std::int64_t>(wavFormatChunksEncode(job.out, 0, chunks)) + (withData ? 8 : 0);
+  const auto riffSize = static_cast<std::uint32_t>(wavResultSize(job.in) - 8);
+  const std::int64_t end = wavHeaderWrite(file, job.out, riffSize, withData);
   const WavError error = wavErrnoGet();
-  if (onePass ? std::ferror(file) != 0 : end != kWavHeaderSize) {
+  if (onePass ? std::ferror(file) != 0 : end != headerSize) {
     wavSayFailure(kTextHeaderWriteFailure, path, error, path);
     std::fclose(file);
     return -1;
   }
-  if (wavDataWrite(file, samples, job, path) != 0) {
+  std::uint8_t dataHeader[8];
+  wavTagEncode(dataHeader, "data");
+  wavLe32Encode(dataHeader + 4, job.out.dataSize);
+  if ((!withData && (wavKeptWrite(file, path, samples, 0, kept.beforeData, job.window.get(),
+                                  kWavWindowSize) != 0 ||
+                     bytesWrite(file, path, dataHeader, sizeof dataHeader) != 0)) ||
+      wavDataWrite(file, samples, job, path) != 0 ||
+      (kept.count > kept.beforeData &&
+       (wavKeptWrite(file, path, samples, kept.beforeData, kept.count, job.window.get(),
+                     kWavWindowSize) != 0 ||
+        flushed(file, path) != 0))) {
     wavSay(kTextDataWriteError);
     std::fclose(file);
     return -1;

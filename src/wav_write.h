@@ -10,11 +10,23 @@
 #include "wav_info.h"
 #include "wav_samples.h"
 
+// The header of a PCM result: RIFF, a 16-byte "fmt " chunk, "data".
 inline constexpr std::int64_t kWavHeaderSize = 44;
 
-// Writes the 44-byte header for info at the file's position and returns the
-// position after it, which the caller expects to be 44.
-std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info);
+// The bytes of the stereo result of source, read as the mono source with its
+// kept chunks: its header, the kept chunks and twice the source's samples.
+std::uint64_t wavResultSize(const WavInfo &source);
+
+// The largest result: its RIFF size, 8 bytes less, fits 32 bits.
+inline constexpr std::uint64_t kWavResultMax = std::uint64_t{0xFFFFFFFFu} + 8;
+
+// Writes the header for info, the stereo result, at the file's position: the
+// RIFF header, whose size field is riffSize, the "fmt " chunk and, in the
+// formats that have one, "fact", then, where withData, the header of the
+// "data" chunk, as one block. Returns the position after it, which the caller
+// expects to be its size (44 for PCM).
+std::int64_t wavHeaderWrite(std::FILE *file, const WavInfo &info, std::uint32_t riffSize,
+                            bool withData);
 
 // The room the writer needs in job.window: one window of stereo frames and
 // the source samples they are made of.
@@ -28,9 +40,10 @@ inline constexpr std::size_t kWavWindowSize = std::size_t{1} << 20;
 int wavDataWrite(std::FILE *file, WavSamplesReader &samples, StereoJob &job,
                  const char *path = "");
 
-// Writes the header and the data of job's result into file, already open,
-// and closes it; path names the output in the messages. The header must
-// leave the file at byte 44, unless it is written in one pass, header first,
+// Writes the header, the kept chunks of job.in before the data, the data and
+// those after it, of job's result into file, already open, and closes it;
+// path names the output in the messages. The header must leave the file at
+// its own size (44 for PCM), unless it is written in one pass, header first,
 // into whatever the file is (a pipe, a device, standard output where it
 // stands). Returns 0 or -1 after printing why.
 int wavOutputWrite(std::FILE *file, const char *path, WavSamplesReader &samples, StereoJob &job,

@@ -91,12 +91,15 @@ void stereoOf(std::size_t width, bool named, const std::uint8_t *left, const std
 // default delay; the delays 0, the default 0.03 s at 8 kHz (239 frames), a
 // negative one, and ones as long as the source and longer. The source and the
 // frames lie at every offset from a 16-byte boundary (the 8- and 16-bit loops
-// by name at their word's too); the source ends its block, so that AddressSanitizer sees
+// by name at their word's too); 24-bit frames with SSSE3's shuffle where the
+// processor has it and without; the source ends its block, so that AddressSanitizer sees
 // any read past it, and guard bytes around the frames show any write outside.
 TEST(WavStereo, EveryWidthCountAndDelayAtAnyAddressFollowsTheFrameRule) {
   constexpr std::uint8_t kGuard = 0xA5;
-  const std::size_t counts[] = {0, 1, 2, 3, 7, 9, 10, 11, 12, 17, 18, 33, 1000};
-  for (std::size_t width = 1; width <= 8; ++width) {
+  const std::size_t counts[] = {0, 1, 2, 3, 5, 6, 7, 9, 10, 11, 12, 17, 18, 33, 1000};
+  for (const bool shuffle : {true, false})
+  for (std::size_t width = shuffle ? 1 : 3; width <= (shuffle ? 8 : 3); ++width) {
+    wavStereoShuffle = shuffle;
     for (const std::size_t n : counts) {
       const auto frames = static_cast<std::int64_t>(n);
       const std::int64_t delays[] = {0, 1, 239, -79, -1, frames - 1, frames, frames + 1,
@@ -105,7 +108,8 @@ TEST(WavStereo, EveryWidthCountAndDelayAtAnyAddressFollowsTheFrameRule) {
         for (std::size_t offset = 0; offset < 16; ++offset) {
           const bool named = width <= 2 && offset % width == 0;
           SCOPED_TRACE(testing::Message() << width << " bytes, " << n << " frames, delay " << d
-                                          << ", offset " << offset << (named ? ", named" : ""));
+                                          << ", offset " << offset << (named ? ", named" : "")
+                                          << (shuffle ? "" : ", no shuffle"));
           std::vector<std::uint8_t> source(offset + n * width);
           for (std::size_t k = 0; k < source.size(); ++k)
             source[k] = static_cast<std::uint8_t>(k * 37 + k / 251 + 1);
@@ -138,6 +142,7 @@ TEST(WavStereo, EveryWidthCountAndDelayAtAnyAddressFollowsTheFrameRule) {
       }
     }
   }
+  wavStereoShuffle = true;
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "wav_text.h"
+#include "wav_text_formats.h"
 
 namespace {
 
@@ -90,6 +92,36 @@ TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
     } else if (*text->english != '\0') {
       EXPECT_EQ(conversions(text->english), conversions(text->sjis));
     }
+  }
+}
+
+// The wider reading's texts: those in wavwiden's place print its Japanese,
+// the others none, and each English takes what its caller gives, in
+// conversions the formatter takes.
+TEST(WavText, FormatTextsTakeTheirCallersArguments) {
+  const struct {
+    const WavText *text;
+    const WavText *japanese;
+    const char *conversions;
+  } rows[] = {
+      {&kTextChannelCount, &kTextNotMono, "u "},    {&kTextRf64, &kTextNoRiff, ""},
+      {&kTextDataEmpty, &kTextNoMemory, ""},        {&kTextFormatRefused, nullptr, "X s "},
+      {&kTextBitsRefused, nullptr, "s u "},         {&kTextExtensionShort, nullptr, "lu u "},
+      {&kTextSubFormatRefused, nullptr, "s "},      {&kTextValidBitsRefused, nullptr, "u u "},
+      {&kTextDataCutShort, nullptr, "lu lu "},      {&kTextTooManyChunks, nullptr, "d "},
+      {&kTextResultTooLarge, &kTextTooLarge, ""},
+  };
+  ASSERT_EQ(std::size(rows), std::size(kFormatTexts));
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const auto &row = rows[i];
+    SCOPED_TRACE(row.text->english);
+    EXPECT_EQ(row.text, kFormatTexts[i]);
+    EXPECT_STREQ(row.text->sjis, row.japanese ? row.japanese->sjis : "");
+    EXPECT_EQ(toCp932(row.text->readable), std::string(row.text->sjis));
+    EXPECT_EQ(conversions(row.text->english), row.conversions);
+    const char *kind = row.text == &kTextDataCutShort ? "warning: " : "error: ";
+    EXPECT_EQ(std::string(row.text->english).rfind(kind, 0), 0u);
+    EXPECT_EQ(row.text->stream, WavStream::kErr);
   }
 }
 

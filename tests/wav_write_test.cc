@@ -114,7 +114,7 @@ TEST(WavHeaderWrite, WritesTheCanonicalHeaderFromTheStereoFields) {
     info.bytesPerSec = 12345;     // as declared by the source: not carried over
     std::FILE *file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(wavHeaderWrite(file, info), 44);
+    EXPECT_EQ(wavHeaderWrite(file, info, info.dataSize + 36, true), 44);
     std::uint8_t header[45] = {};
     std::rewind(file);
     EXPECT_EQ(std::fread(header, 1, sizeof header, file), 44u);
@@ -142,13 +142,13 @@ std::string tempPath(const char *name) {
 void sourceFileRead(const std::string &path, const std::vector<std::uint8_t> &source,
                     StereoJob &job, WavEntry &entry) {
   std::FILE *file = std::fopen(path.c_str(), "wb");
-  ASSERT_EQ(wavHeaderWrite(file, job.in), 44);
+  ASSERT_EQ(wavHeaderWrite(file, job.in, job.in.dataSize + 36, true), 44);
   std::fwrite(source.data(), 1, source.size(), file);
   std::fclose(file);
   job.in.data.reset();
   wavEntryClose(entry);
   ASSERT_TRUE(wavEntryLook(path.c_str(), entry));
-  ASSERT_EQ(wavRead(entry, job.in), 0);
+  ASSERT_EQ(wavRead(entry, kWavAcceptsSpecified, job.in), 0);
   ASSERT_EQ(job.in.data, nullptr);
 }
 
@@ -341,6 +341,70 @@ TEST(WavOutputWrite, CloseThatFailsAfterTheFlushIsAFailedDataWrite) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             std::string(kTextWriteFailed.sjis) + kTextDataWriteError.sjis);
   EXPECT_EQ(sink.size(), 44u + 6u);
+}
+
+// Kept chunks, held as a pipe's are, before and after the data: the result
+// holds each, padded where odd, in its place; a write that fails anywhere,
+// in the header, a kept chunk, the data's header, the data or a pad byte,
+// is a failed data write (the header's own fails the header check).
+TEST(WavOutputWrite, KeptChunksInTheirPlacesAndWritesFailingAnywhere) {
+  struct Sink {
+    std::string bytes;
+    std::size_t room;
+  };
+  cookie_io_functions_t io = {};
+  io.write = [](void *cookie, const char *bytes, std::size_t size) -> ssize_t {
+    auto *sink = static_cast<Sink *>(cookie);
+    // Nothing written: glibc takes -1 from a cookie for a count.
+    if (sink->bytes.size() + size > sink->room) return 0;
+    sink->bytes.append(bytes, size);
+    return static_cast<ssize_t>(size);
+  };
+  io.seek = [](void *cookie, off64_t *offset, int whence) {
+    if (whence != SEEK_CUR || *offset != 0) return -1;
+    *offset = static_cast<off64_t>(static_cast<Sink *>(cookie)->bytes.size());
+    return 0;
+  };
+  StereoJob job = monoJob({1, 2, 3}, 8, 8000, 0.0f);
+  const struct {
+    const char *id;
+    std::string body;
+  } chunks[] = {{"LIST", "INFO"}, {"bext", "odd"}, {"cue ", "x"}};
+  for (const auto &c : chunks) {
+    WavKept &chunk = job.in.kept.chunk[job.in.kept.count++];
+    std::memcpy(chunk.id, c.id, 4);
+    chunk.length = static_cast<std::uint32_t>(c.body.size());
+    chunk.held = wavBufferAlloc(chunk.length);
+    std::memcpy(chunk.held.get(), c.body.data(), chunk.length);
+  }
+  job.in.kept.beforeData = 2;
+  auto le32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char *>(&v), 4); };
+  const std::string body = "LIST" + le32(4) + "INFO" + "bext" + le32(3) + "odd" + '\0' + "data" +
+                           le32(6) + std::string("\1\1\2\2\3\3", 6) + "cue " + le32(1) + "x" + '\0';
+  const std::string header = std::string("RIFF") + le32(36 + static_cast<std::uint32_t>(body.size()) - 8) + "WAVE";
+  for (std::size_t room = 0; room <= 36 + body.size(); ++room) {
+    SCOPED_TRACE(room);
+    Sink sink{"", room};
+    std::FILE *file = fopencookie(&sink, "wb", io);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    WavSamplesReader samples;
+    ASSERT_EQ(wavSamplesOpen(job.in, samples), 0);
+    testing::internal::CaptureStderr();
+    const int result = wavOutputWrite(file, "out.wav", samples, job);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    wavSamplesClose(samples);
+    if (room == 36 + body.size()) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(sink.bytes.substr(0, 12), header);
+      EXPECT_EQ(sink.bytes.substr(36), body);
+      continue;
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(messages, room < 36 ? std::string(kTextHeaderWriteFailed.sjis).replace(
+                                        std::string(kTextHeaderWriteFailed.sjis).find("%s"), 2,
+                                        "out.wav")
+                                  : std::string(kTextWriteFailed.sjis) + kTextDataWriteError.sjis);
+  }
 }
 
 }  // namespace

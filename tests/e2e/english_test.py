@@ -29,6 +29,12 @@ CASES = ([(what, {"in.wav": source}, ["in.wav", "out.wav"]) for what, source, *_
             ("UTF-8 name", {"テスト.wav": SOURCE}, ["テスト.wav", "한국어.wav"])]
          + [("delay " + repr(text), {"in.wav": SOURCE}, ["in.wav", "out.wav"] + [text])
             for text, _ in Delays.CASES if text is not None])
+# The sources wavwiden-en reads further than wavwiden: their other chunks kept,
+# a pad byte skipped, a cut-short "data" chunk read, 24 bits taken. Where
+# wavwiden converts them, wavwiden-en converts them into the same samples.
+WIDER = {"LIST before data", "odd chunk: pad byte read as an id byte", "odd data chunk: no seek after it",
+         "id bytes printed raw", "float samples", "24 bits", "bad fmt after data",
+         "data one byte past the end", "data claims 4 GiB", "data hidden behind a pad byte"}
 JAPANESE = re.compile("[\u3000-\u30ff\u4e00-\u9fff\uff00-\uffef]")
 # The delays wavwiden-en takes: a plain decimal number, in full, with an
 # optional unit; it refuses every other text that wavwiden reads as a number.
@@ -51,6 +57,17 @@ def shown(name):
         else:
             text += c
     return text
+
+
+def samples(wave):
+    """The body of the last "data" chunk of a file the program wrote."""
+    at, body = 12, None
+    while at + 8 <= len(wave):
+        size = int.from_bytes(wave[at + 4:at + 8], "little")
+        if wave[at:at + 4] == b"data":
+            body = wave[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    return body
 
 
 def run(program, args, files):
@@ -130,12 +147,17 @@ class English(unittest.TestCase):
                     said = UNKNOWN if OPTION.match(args[2]) else NOT_A_DELAY
                     self.assertTrue(stderr.decode("utf-8").startswith(said % shown(args[2])), stderr)
                     continue
-                self.assertEqual((en_status, en_after), (status, after))
+                if what in WIDER:
+                    if status == 0:
+                        self.assertEqual(en_status, 0)
+                        self.assertEqual(samples(en_after["out.wav"]), samples(after["out.wav"]))
+                else:
+                    self.assertEqual((en_status, en_after), (status, after))
                 text = combined.decode("utf-8").replace("\r\n", "\n")
                 self.assertIsNone(JAPANESE.search(text.replace("テスト", "")), text)  # but a name
                 self.assertLessEqual(stdout.count(b"File: "), 1)
                 last = text.rstrip("\n").split("\n")[-1]
-                if status == 0:
+                if en_status == 0:
                     self.assertTrue(last.startswith("Converted the mono file "), text)
                 else:
                     self.assertTrue(last.startswith("error: "), text)

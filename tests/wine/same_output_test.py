@@ -187,6 +187,28 @@ class EnglishAsLinux(unittest.TestCase):
                     self.assertTrue(said.startswith("error: cannot open the source %s: " % shown), said)
                     self.assertIsNone(re.search("[\x00-\x09\x0b\x0c\x0e-\x1f\x7f-\x9f]", said), said)
 
+    def test_english_on_24_bit_and_float_sources(self):
+        # What wavwiden.exe refuses, wavwiden-en.exe converts as the Linux
+        # build does, a LIST chunk kept and a pad byte skipped.
+        exe = os.path.join(os.path.dirname(BIN), "wavwiden-en.exe")
+        linux = os.path.join(os.path.dirname(LINUX_BIN), "wavwiden-en")
+        tags = chunk(b"LIST", b"INFOINAM\x05\0\0\0Tune\0\0")
+        sources = {"24-bit": riff(chunk(b"fmt ", fmt_body(bits=24)), tags, chunk(b"data", ramp(301, 5)) + b"\0"),
+                   "float": riff(chunk(b"fmt ", fmt_body(tag=3, bits=32) + b"\0\0"),
+                                 chunk(b"data", ramp(400, 3)), tags)}
+        for what, source in sources.items():
+            with self.subTest(what), tempfile.TemporaryDirectory() as ours, \
+                    tempfile.TemporaryDirectory() as windows:
+                for folder in (ours, windows):
+                    with open(os.path.join(folder, "in.wav"), "wb") as f:
+                        f.write(source)
+                status, out, err, files = run([linux, "in.wav", "out.wav"], ours)
+                self.assertEqual(status, 0)
+                self.assertIn(b"Tune", files["out.wav"])
+                self.assertEqual(run(WRAPPER + [exe, "in.wav", "out.wav"], windows),
+                                 (status, crlf(out), crlf(err), files))
+                self.assertNotEqual(run(WRAPPER + [BIN, "in.wav", "out.wav"], windows)[0], 0)
+
 
 if __name__ == "__main__":
     unittest.main()

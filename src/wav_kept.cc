@@ -1,0 +1,127 @@
+#include "wav_kept.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "wav_bytes.h"
+#include "wav_console.h"
+#include "wav_file.h"
+#include "wav_text_formats.h"
+
+int wavKeptTake(std::FILE *file, const std::uint8_t *header, WavInfo &info) {
+  WavKeptChunks &kept = info.kept;
+  if (kept.count == kWavKeptMax) {
+    wavSay(kTextTooManyChunks, static_cast<int>(kWavKeptMax));
+    return -1;
+  }
+  WavKept &chunk = kept.chunk[kept.count];
+  std::memcpy(chunk.id, header, sizeof chunk.id);
+  chunk.length = wavLe32Decode(header + 4);
+  chunk.held.reset();
+  chunk.start = -1;
+  if (info.file.id.size >= 0) {
+    const std::int64_t bodyStart = wavFileTell(file);
+    if (bodyStart < 0 || chunk.length > info.file.id.size - bodyStart) return 0;
+    chunk.start = bodyStart;
+    wavFileSeek(file, bodyStart + chunk.length);
+  } else if (chunk.length > 0) {
+    std::uint32_t got = 0;
+    if (wavBytesHold(file, chunk.length, kMaxSourceSize, chunk.held, got) != 0) return -1;
+    if (got < chunk.length) return 0;
+  }
+  ++kept.count;
+  return 1;
+}
+
+void wavKeptRelease(WavKeptChunks &kept) {
+  for (std::size_t i = 0; i < kept.count; ++i) kept.chunk[i].held.reset();
+}
+
+void wavKeptClear(WavKeptChunks &kept) {
+  wavKeptRelease(kept);
+  kept.count = 0;
+  kept.beforeData = 0;
+}
+
+int wavKeptLoad(WavInfo &info) {
+  WavSamplesReader reader;
+  if (wavSamplesOpen(info, reader) != 0) return -1;
+  int result = 0;
+  for (std::size_t i = 0; i < info.kept.count && result == 0; ++i) {
+    WavKept &chunk = info.kept.chunk[i];
+    if (chunk.held || chunk.length == 0) continue;
+    WavBuffer body = wavBufferAlloc(chunk.length);
+    if (!body) {
+      wavSay(kTextNoMemory);
+      result = -1;
+    } else if (wavFileReadAt(reader.file, chunk.start, body.get(), chunk.length) != chunk.length) {
+      wavSay(kTextInputChanged);
+      result = -1;
+    } else {
+      chunk.held = std::move(body);
+    }
+  }
+  wavSamplesClose(reader);
+  return result;
+}
+
+std::uint64_t wavKeptSize(const WavKeptChunks &kept, std::size_t from, std::size_t to) {
+  std::uint64_t size = 0;
+  for (std::size_t i = from; i < to; ++i) size += 8 + std::uint64_t{kept.chunk[i].length} + (kept.chunk[i].length & 1u);
+  return size;
+}
+
+bool wavKeptSame(const WavKeptChunks &a, const WavKeptChunks &b) {
+  if (a.count != b.count || a.beforeData != b.beforeData) return false;
+  for (std::size_t i = 0; i < a.count; ++i)
+    if (a.chunk[i].length != b.chunk[i].length || a.chunk[i].start != b.chunk[i].start ||
+        std::memcmp(a.chunk[i].id, b.chunk[i].id, 4) != 0)
+      return false;
+  return true;
+}
+
+namespace {
+
+int bytesOut(std::FILE *file, const char *path, const std::uint8_t *bytes, std::size_t size) {
+  if (size == 0 || std::fwrite(bytes, size, 1, file) == 1) return 0;
+  wavSayFailure(kTextWriteFailure, path, wavErrnoGet());
+  return -1;
+}
+
+// One chunk's body, from memory or a window at a time from the source.
+int bodyWrite(std::FILE *file, const char *path, WavSamplesReader &samples, const WavKept &chunk,
+              std::uint8_t *scratch, std::size_t room) {
+  if (chunk.held) return bytesOut(file, path, chunk.held.get(), chunk.length);
+  for (std::uint32_t done = 0; done < chunk.length;) {
+    const std::size_t size = std::min<std::size_t>(room, chunk.length - done);
+    if (!samples.file ||
+        wavFileReadAt(samples.file, chunk.start + done, scratch, size) !=
+            static_cast<std::int64_t>(size)) {
+      wavSay(kTextInputChanged);
+      return -1;
+    }
+    if (bytesOut(file, path, scratch, size) != 0) return -1;
+    done += static_cast<std::uint32_t>(size);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wavKeptWrite(std::FILE *file, const char *path, WavSamplesReader &samples, std::size_t from,
+                 std::size_t to, std::uint8_t *scratch, std::size_t room) {
+  const WavKeptChunks &kept = samples.info->kept;
+  for (std::size_t i = from; i < to; ++i) {
+    const WavKept &chunk = kept.chunk[i];
+    std::uint8_t header[8];
+    std::memcpy(header, chunk.id, 4);
+    wavLe32Encode(header + 4, chunk.length);
+    const std::uint8_t pad = 0;
+    if (bytesOut(file, path, header, sizeof header) != 0 ||
+        bodyWrite(file, path, samples, chunk, scratch, room) != 0 ||
+        ((chunk.length & 1u) != 0 && bytesOut(file, path, &pad, 1) != 0))
+      return -1;
+  }
+  return 0;
+}
