@@ -5,7 +5,7 @@
 
 #include "wav_bytes.h"
 #include "wav_console.h"
-#include "wav_text_formats.h"
+#include "wav_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "wav_bytes.h"
 #include "wav_console.h"
 #include "wav_file.h"
-#include "wav_text_formats.h"
+#include "wav_text.h"
 
 int wavKeptTake(std::FILE *file, const std::uint8_t *header, WavInfo &info) {
   WavKeptChunks &kept = info.kept;

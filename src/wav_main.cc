@@ -14,7 +14,7 @@
 #include "wav_replace.h"
 #include "wav_samples.h"
 #include "wav_stereo.h"
-#include "wav_text_formats.h"
+#include "wav_text.h"
 #include "wav_write.h"
 
 namespace {

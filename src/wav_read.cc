@@ -8,7 +8,7 @@
 #include "wav_file.h"
 #include "wav_kept.h"
 #include "wav_samples.h"
-#include "wav_text_formats.h"
+#include "wav_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "wav_console.h"
 #include "wav_entry.h"
 #include "wav_file.h"
-#include "wav_text_formats.h"
+#include "wav_text.h"
 
 namespace {
 

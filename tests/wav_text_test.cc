@@ -2,6 +2,7 @@
 // readable form; glibc's iconv is the reference encoder.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "wav_text.h"
-#include "wav_text_formats.h"
 
 namespace {
 
@@ -29,6 +29,23 @@ std::string toCp932(const char *utf8) {
   out.resize(out.size() - outLeft);
   return out;
 }
+
+struct WiderRow {
+  const WavText *text;
+  const WavText *japanese;
+  const char *conversions;
+};
+
+// The wider reading's texts and the conversions their English takes from
+// the caller, which wavwiden's Japanese beside them may not.
+constexpr WiderRow kWiderRows[] = {
+    {&kTextChannelCount, &kTextNotMono, "u "},    {&kTextRf64, &kTextNoRiff, ""},
+    {&kTextDataEmpty, &kTextNoMemory, ""},        {&kTextFormatRefused, nullptr, "X s "},
+    {&kTextBitsRefused, nullptr, "s u "},         {&kTextExtensionShort, nullptr, "lu u "},
+    {&kTextSubFormatRefused, nullptr, "s "},      {&kTextValidBitsRefused, nullptr, "u u "},
+    {&kTextDataCutShort, nullptr, "lu lu "},      {&kTextTooManyChunks, nullptr, "d "},
+    {&kTextResultTooLarge, &kTextTooLarge, ""},
+};
 
 TEST(WavText, EveryTextIsItsReadableFormInCp932) {
   for (const WavText *text : kAllTexts) {
@@ -77,6 +94,9 @@ TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
   };
   for (const WavText *text : kAllTexts) {
     SCOPED_TRACE(text->english);
+    if (std::any_of(std::begin(kWiderRows), std::end(kWiderRows),
+                    [text](const WiderRow &row) { return row.text == text; }))
+      continue;  // held by the test of the wider reading's texts
     const bool chunk =
         text == &kTextChunkLength || text == &kTextFmtLength || text == &kTextDataLength;
     const char *expected = nullptr;
@@ -99,23 +119,9 @@ TEST(WavText, EnglishTakesTheArgumentsOfTheJapanese) {
 // the others none, and each English takes what its caller gives, in
 // conversions the formatter takes.
 TEST(WavText, FormatTextsTakeTheirCallersArguments) {
-  const struct {
-    const WavText *text;
-    const WavText *japanese;
-    const char *conversions;
-  } rows[] = {
-      {&kTextChannelCount, &kTextNotMono, "u "},    {&kTextRf64, &kTextNoRiff, ""},
-      {&kTextDataEmpty, &kTextNoMemory, ""},        {&kTextFormatRefused, nullptr, "X s "},
-      {&kTextBitsRefused, nullptr, "s u "},         {&kTextExtensionShort, nullptr, "lu u "},
-      {&kTextSubFormatRefused, nullptr, "s "},      {&kTextValidBitsRefused, nullptr, "u u "},
-      {&kTextDataCutShort, nullptr, "lu lu "},      {&kTextTooManyChunks, nullptr, "d "},
-      {&kTextResultTooLarge, &kTextTooLarge, ""},
-  };
-  ASSERT_EQ(std::size(rows), std::size(kFormatTexts));
-  for (std::size_t i = 0; i < std::size(rows); ++i) {
-    const auto &row = rows[i];
+  for (const auto &row : kWiderRows) {
     SCOPED_TRACE(row.text->english);
-    EXPECT_EQ(row.text, kFormatTexts[i]);
+    EXPECT_NE(std::find(std::begin(kAllTexts), std::end(kAllTexts), row.text), std::end(kAllTexts));
     EXPECT_STREQ(row.text->sjis, row.japanese ? row.japanese->sjis : "");
     EXPECT_EQ(toCp932(row.text->readable), std::string(row.text->sjis));
     EXPECT_EQ(conversions(row.text->english), row.conversions);
