@@ -20,17 +20,23 @@ struct WavSamplesAt {
   std::int64_t start = -1;          // position of the first sample byte, or -1
 };
 
-// A chunk of the source that the result keeps as it is: its id, its length
-// and its body, then a zero pad byte where the length is odd. Its body is
-// read again from the source's regular file, or held.
+// Chunks of the source that the result keeps as they are. From a regular
+// file, a run of chunks that stand one after the other there, read again
+// from the file (or held, for a source to be overwritten): the bytes from
+// the first one's header to the last one's body, pad bytes between them
+// included. From a pipe, one chunk: its id, its length and its body, held.
+// Either is followed in the result by a zero pad byte where its last body
+// has an odd length.
 struct WavKept {
   std::uint8_t id[4] = {};
-  std::uint32_t length = 0;
-  std::int64_t start = -1;  // position of its body in the source's file
-  WavBuffer held;           // its body, where held
+  std::uint32_t length = 0;  // a held chunk's
+  std::int64_t start = -1;   // a run's position in the source's file
+  std::uint64_t size = 0;    // a run's bytes
+  bool padded = false;       // its last body has an odd length
+  WavBuffer held;            // the chunk's body, or the run's bytes, where held
 };
 
-// The most chunks kept of one source: a source with more is refused.
+// The most runs or chunks kept of one source: a source with more is refused.
 inline constexpr std::size_t kWavKeptMax = 256;
 
 // The source's kept chunks in its order; those that stood before its "data"

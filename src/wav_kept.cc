@@ -9,26 +9,55 @@
 #include "wav_file.h"
 #include "wav_text.h"
 
+namespace {
+
+// Whether the chunk whose header is at position header extends the last run:
+// it starts where that run ends, after the pad byte its last body left.
+bool runGoesOn(const WavKeptChunks &kept, std::int64_t header) {
+  if (kept.count == 0 || kept.count == kept.beforeData) return false;
+  const WavKept &last = kept.chunk[kept.count - 1];
+  return last.start >= 0 && last.start + static_cast<std::int64_t>(last.size) + last.padded == header;
+}
+
+}  // namespace
+
 int wavKeptTake(std::FILE *file, const std::uint8_t *header, WavInfo &info) {
   WavKeptChunks &kept = info.kept;
+  const std::uint32_t length = wavLe32Decode(header + 4);
+  if (info.file.id.size >= 0) {
+    const std::int64_t bodyStart = wavFileTell(file);
+    if (bodyStart < 0 || length > info.file.id.size - bodyStart) return 0;
+    const std::int64_t start = bodyStart - 8;
+    if (!runGoesOn(kept, start)) {
+      if (kept.count == kWavKeptMax) {
+        wavSay(kTextTooManyChunks, static_cast<int>(kWavKeptMax));
+        return -1;
+      }
+      WavKept &run = kept.chunk[kept.count++];
+      std::memcpy(run.id, header, sizeof run.id);
+      run.held.reset();
+      run.start = start;
+    }
+    WavKept &run = kept.chunk[kept.count - 1];
+    run.size = static_cast<std::uint64_t>(bodyStart + length - run.start);
+    run.padded = (length & 1u) != 0;
+    wavFileSeek(file, bodyStart + length);
+    return 1;
+  }
   if (kept.count == kWavKeptMax) {
     wavSay(kTextTooManyChunks, static_cast<int>(kWavKeptMax));
     return -1;
   }
   WavKept &chunk = kept.chunk[kept.count];
   std::memcpy(chunk.id, header, sizeof chunk.id);
-  chunk.length = wavLe32Decode(header + 4);
-  chunk.held.reset();
+  chunk.length = length;
   chunk.start = -1;
-  if (info.file.id.size >= 0) {
-    const std::int64_t bodyStart = wavFileTell(file);
-    if (bodyStart < 0 || chunk.length > info.file.id.size - bodyStart) return 0;
-    chunk.start = bodyStart;
-    wavFileSeek(file, bodyStart + chunk.length);
-  } else if (chunk.length > 0) {
+  chunk.padded = (length & 1u) != 0;
+  chunk.held.reset();
+  if (length > 0) {
     std::uint32_t got = 0;
-    if (wavBytesHold(file, chunk.length, kMaxSourceSize, chunk.held, got) != 0) return -1;
-    if (got < chunk.length) return 0;
+    if (wavBytesHold(file, length, kMaxSourceSize, chunk.held, got) != 0) return -1;
+    if (got < length) return 0;
   }
   ++kept.count;
   return 1;
@@ -50,12 +79,13 @@ int wavKeptLoad(WavInfo &info) {
   int result = 0;
   for (std::size_t i = 0; i < info.kept.count && result == 0; ++i) {
     WavKept &chunk = info.kept.chunk[i];
-    if (chunk.held || chunk.length == 0) continue;
-    WavBuffer body = wavBufferAlloc(chunk.length);
+    if (chunk.held || chunk.start < 0) continue;
+    WavBuffer body = wavBufferAlloc(chunk.size);
     if (!body) {
       wavSay(kTextNoMemory);
       result = -1;
-    } else if (wavFileReadAt(reader.file, chunk.start, body.get(), chunk.length) != chunk.length) {
+    } else if (wavFileReadAt(reader.file, chunk.start, body.get(), chunk.size) !=
+               static_cast<std::int64_t>(chunk.size)) {
       wavSay(kTextInputChanged);
       result = -1;
     } else {
@@ -68,7 +98,10 @@ int wavKeptLoad(WavInfo &info) {
 
 std::uint64_t wavKeptSize(const WavKeptChunks &kept, std::size_t from, std::size_t to) {
   std::uint64_t size = 0;
-  for (std::size_t i = from; i < to; ++i) size += 8 + std::uint64_t{kept.chunk[i].length} + (kept.chunk[i].length & 1u);
+  for (std::size_t i = from; i < to; ++i) {
+    const WavKept &chunk = kept.chunk[i];
+    size += (chunk.start >= 0 ? chunk.size : 8 + std::uint64_t{chunk.length}) + chunk.padded;
+  }
   return size;
 }
 
@@ -76,6 +109,7 @@ bool wavKeptSame(const WavKeptChunks &a, const WavKeptChunks &b) {
   if (a.count != b.count || a.beforeData != b.beforeData) return false;
   for (std::size_t i = 0; i < a.count; ++i)
     if (a.chunk[i].length != b.chunk[i].length || a.chunk[i].start != b.chunk[i].start ||
+        a.chunk[i].size != b.chunk[i].size ||
         std::memcmp(a.chunk[i].id, b.chunk[i].id, 4) != 0)
       return false;
   return true;
@@ -89,20 +123,22 @@ int bytesOut(std::FILE *file, const char *path, const std::uint8_t *bytes, std::
   return -1;
 }
 
-// One chunk's body, from memory or a window at a time from the source.
-int bodyWrite(std::FILE *file, const char *path, WavSamplesReader &samples, const WavKept &chunk,
+// A held chunk's body or a run's bytes: from memory, or a window at a time
+// from the source.
+int bytesCopy(std::FILE *file, const char *path, WavSamplesReader &samples, const WavKept &chunk,
               std::uint8_t *scratch, std::size_t room) {
-  if (chunk.held) return bytesOut(file, path, chunk.held.get(), chunk.length);
-  for (std::uint32_t done = 0; done < chunk.length;) {
-    const std::size_t size = std::min<std::size_t>(room, chunk.length - done);
+  const std::uint64_t total = chunk.start >= 0 ? chunk.size : chunk.length;
+  if (chunk.held) return bytesOut(file, path, chunk.held.get(), total);
+  for (std::uint64_t done = 0; done < total;) {
+    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(room, total - done));
     if (!samples.file ||
-        wavFileReadAt(samples.file, chunk.start + done, scratch, size) !=
+        wavFileReadAt(samples.file, chunk.start + static_cast<std::int64_t>(done), scratch, size) !=
             static_cast<std::int64_t>(size)) {
       wavSay(kTextInputChanged);
       return -1;
     }
     if (bytesOut(file, path, scratch, size) != 0) return -1;
-    done += static_cast<std::uint32_t>(size);
+    done += size;
   }
   return 0;
 }
@@ -118,9 +154,9 @@ int wavKeptWrite(std::FILE *file, const char *path, WavSamplesReader &samples, s
     std::memcpy(header, chunk.id, 4);
     wavLe32Encode(header + 4, chunk.length);
     const std::uint8_t pad = 0;
-    if (bytesOut(file, path, header, sizeof header) != 0 ||
-        bodyWrite(file, path, samples, chunk, scratch, room) != 0 ||
-        ((chunk.length & 1u) != 0 && bytesOut(file, path, &pad, 1) != 0))
+    if ((chunk.start < 0 && bytesOut(file, path, header, sizeof header) != 0) ||
+        bytesCopy(file, path, samples, chunk, scratch, room) != 0 ||
+        (chunk.padded && bytesOut(file, path, &pad, 1) != 0))
       return -1;
   }
   return 0;

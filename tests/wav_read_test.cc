@@ -130,13 +130,17 @@ TEST(WavRead, WideReadingKeepsChunksSkipsPadsAndTakesMoreFormats) {
     std::uint16_t tag;
     std::uint16_t bits;
     std::string data;
-    std::string kept;       // ids of the kept chunks, in order
+    std::string kept;       // ids of the kept runs' first chunks, in order
     std::size_t beforeData;
   } cases[] = {
       {"plain", wave(fmt16 + data4), 0, 1, 16, "abcd", "", 0},
       {"pad skipped", wave(fmt16 + chunk("odd ", "x") + std::string(1, '\0') + data4), 0, 1, 16,
        "abcd", "odd ", 1},
       {"pad left out", wave(fmt16 + chunk("odd ", "x") + data4), 0, 1, 16, "abcd", "odd ", 1},
+      {"chunks one after another, one run", wave(fmt16 + chunk("LIST", "ab") + chunk("odd ", "x") +
+       std::string(1, '\0') + chunk("bext", "") + data4), 0, 1, 16, "abcd", "LIST", 1},
+      {"a pad left out ends a run", wave(fmt16 + chunk("odd ", "x") + chunk("bext", "") + data4), 0, 1,
+       16, "abcd", "odd bext", 2},
       {"odd data padded", wave(fmt16 + chunk("data", "abc") + std::string(1, '\0') + chunk("LIST", "")),
        0, 1, 16, "abc", "LIST", 0},
       {"fact not kept", wave(fmt16 + chunk("fact", "abcd") + data4 + chunk("cue ", "")), 0, 1, 16,

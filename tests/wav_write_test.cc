@@ -374,6 +374,7 @@ TEST(WavOutputWrite, KeptChunksInTheirPlacesAndWritesFailingAnywhere) {
     WavKept &chunk = job.in.kept.chunk[job.in.kept.count++];
     std::memcpy(chunk.id, c.id, 4);
     chunk.length = static_cast<std::uint32_t>(c.body.size());
+    chunk.padded = (chunk.length & 1u) != 0;
     chunk.held = wavBufferAlloc(chunk.length);
     std::memcpy(chunk.held.get(), c.body.data(), chunk.length);
   }
