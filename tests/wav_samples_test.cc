@@ -13,7 +13,7 @@ std::FILE *streamOf(std::size_t size, std::vector<std::uint8_t> &bytes) {
   bytes.resize(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   std::FILE *file = std::tmpfile();
-  std::fwrite(bytes.data(), 1, size, file);
+  if (size > 0) std::fwrite(bytes.data(), 1, size, file);
   std::rewind(file);
   return file;
 }
