@@ -94,6 +94,27 @@ int outputCheck(const WavCommand &command, const WavEntry &source, const WavEntr
   return 0;
 }
 
+// Standard input is read once: the source is what its first read took, its
+// samples and kept chunks in memory or still in its file. The first keeps
+// its numbers, for the stereo description.
+void readKept(WavInfo &first, WavInfo &source) {
+  source.sampleRate = first.sampleRate;
+  source.bitsPerSample = first.bitsPerSample;
+  source.dataSize = first.dataSize;
+  source.dataDeclared = first.dataDeclared;
+  source.channels = first.channels;
+  source.bytesPerSec = first.bytesPerSec;
+  source.formatTag = first.formatTag;
+  source.validBits = first.validBits;
+  std::memcpy(source.subFormat, first.subFormat, sizeof source.subFormat);
+  source.data = std::move(first.data);
+  source.file = first.file;
+  for (std::size_t i = 0; i < first.kept.count; ++i)
+    source.kept.chunk[i] = std::move(first.kept.chunk[i]);
+  source.kept.count = first.kept.count;
+  source.kept.beforeData = first.kept.beforeData;
+}
+
 int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
             WavEntry &source, WavEntry &output, WavReplace &replace) {
   job.delay = read.seconds;
@@ -124,11 +145,8 @@ int convert(const WavOperands &read, const WavCommand &command, StereoJob &job,
       job.out.file.entry && (oneName || (output.seen == WavSeen::kFile &&
                                          wavFileIdSame(output.id, job.out.file.id)));
   if (inPlace && wavReplaceCreate(output, job.out.file.id, replace) != 0) return -1;
-  // Standard input is read once: the source is what its first read took, its
-  // samples and kept chunks in memory or still in its file; moved from, the
-  // first read keeps its numbers, for the stereo description.
   const bool once = source.stream >= 0;
-  if (once) job.in = std::move(job.out);
+  if (once) readKept(job.out, job.in);
   const std::uint32_t sourceSize = job.out.dataSize;
   job.out.dataSize *= 2;
   job.out.channels = 2;
