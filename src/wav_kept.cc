@@ -56,7 +56,8 @@ int wavKeptTake(std::FILE *file, const std::uint8_t *header, WavInfo &info) {
   chunk.held.reset();
   if (length > 0) {
     std::uint32_t got = 0;
-    if (wavBytesHold(file, length, kMaxSourceSize, chunk.held, got) != 0) return -1;
+    // Grown as it arrives: a tag's length is no promise of what follows.
+    if (wavBytesHold(file, length, kMaxSourceSize, false, chunk.held, got) != 0) return -1;
     if (got < length) return 0;
   }
   ++kept.count;

@@ -37,8 +37,8 @@ int declaredRead(std::FILE *file, std::uint32_t length, WavInfo &info) {
 
 }  // namespace
 
-int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, WavBuffer &held,
-                 std::uint32_t &got) {
+int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, bool atItsWord,
+                 WavBuffer &held, std::uint32_t &got) {
   got = 0;
   held.reset();
   // One byte past the limit tells that more than it came.
@@ -49,7 +49,7 @@ int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, Wav
       // A length that could convert is taken at its word, as wavwiden takes
       // it (untouched memory costs nothing); a larger one grows.
       const std::size_t grown =
-          room == 0 && length <= limit
+          room == 0 && atItsWord && length <= limit
               ? length
               : static_cast<std::size_t>(std::min<std::uint64_t>(most, std::max(kHoldStart, 2 * room)));
       WavBuffer bigger = wavBufferAlloc(grown);
@@ -105,7 +105,7 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &acce
   }
   if (!accepts.cutShortRead) return declaredRead(file, length, info);
   std::uint32_t got = 0;
-  if (wavBytesHold(file, length, kMaxSourceSize, info.data, got) != 0) return -1;
+  if (wavBytesHold(file, length, kMaxSourceSize, true, info.data, got) != 0) return -1;
   if (got == 0) {
     wavSay(kTextDataEmpty);
     info.data.reset();

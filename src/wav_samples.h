@@ -23,12 +23,12 @@ int wavSamplesTake(std::FILE *file, std::uint32_t length, const WavAccepts &acce
                    WavInfo &info);
 
 // Reads up to length bytes from file into held, allocated at once where
-// length is within limit, else grown as they arrive; got is how many came
-// before the end of the stream. Fails as soon as more
-// than limit have come, or where memory runs out. Returns 0, or -1 after
+// atItsWord and length is within limit, else grown as they arrive; got is
+// how many came before the end of the stream. Fails as soon as more than
+// limit have come, or where memory runs out. Returns 0, or -1 after
 // printing why.
-int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, WavBuffer &held,
-                 std::uint32_t &got);
+int wavBytesHold(std::FILE *file, std::uint32_t length, std::uint32_t limit, bool atItsWord,
+                 WavBuffer &held, std::uint32_t &got);
 
 // Reads the samples info noted in their file into buffer, which is
 // info.dataSize bytes and becomes info.data. Returns 0 or -1 after printing

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,19 +42,21 @@ TEST(WavBytesHold, HoldsWhatArrivesUpToTheLimit) {
       {"empty stream", 0, 10, 100, 0, 0},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> bytes;
-    std::FILE *file = streamOf(c.streamSize, bytes);
-    WavBuffer held;
-    std::uint32_t got = 0;
-    EXPECT_EQ(wavBytesHold(file, c.length, c.limit, held, got), c.result);
-    std::fclose(file);
-    EXPECT_EQ(got, c.got);
-    if (c.result != 0) {
-      EXPECT_EQ(held, nullptr);
-    } else if (got > 0) {
-      ASSERT_NE(held, nullptr);
-      EXPECT_EQ(std::memcmp(held.get(), bytes.data(), got), 0);
+    for (const bool atItsWord : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (atItsWord ? ", at its word" : ", grown"));
+      std::vector<std::uint8_t> bytes;
+      std::FILE *file = streamOf(c.streamSize, bytes);
+      WavBuffer held;
+      std::uint32_t got = 0;
+      EXPECT_EQ(wavBytesHold(file, c.length, c.limit, atItsWord, held, got), c.result);
+      std::fclose(file);
+      EXPECT_EQ(got, c.got);
+      if (c.result != 0) {
+        EXPECT_EQ(held, nullptr);
+      } else if (got > 0) {
+        ASSERT_NE(held, nullptr);
+        EXPECT_EQ(std::memcmp(held.get(), bytes.data(), got), 0);
+      }
     }
   }
 }
