@@ -5,6 +5,7 @@ chunk; ffmpeg's pipe output through a named pipe and on standard input.
 wavwiden refuses what
 wavwiden-en alone converts."""
 import os
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -285,6 +286,7 @@ class Formats(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(folder, "out2.wav")))
 
     @linux_only
+    @unittest.skipUnless(shutil.which("ffmpeg"), "needs ffmpeg (apt-get install ffmpeg; CI installs it)")
     def test_ffmpeg_output_through_a_named_pipe(self):
         for codec, tag, bits in (("pcm_s24le", PCM, 24), ("pcm_f32le", FLOAT, 32), ("pcm_mulaw", MULAW, 8)):
             with self.subTest(codec):
