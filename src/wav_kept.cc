@@ -24,43 +24,36 @@ bool runGoesOn(const WavKeptChunks &kept, std::int64_t header) {
 int wavKeptTake(std::FILE *file, const std::uint8_t *header, WavInfo &info) {
   WavKeptChunks &kept = info.kept;
   const std::uint32_t length = wavLe32Decode(header + 4);
-  if (info.file.id.size >= 0) {
-    const std::int64_t bodyStart = wavFileTell(file);
+  const bool fromFile = info.file.id.size >= 0;
+  std::int64_t bodyStart = -1;
+  if (fromFile) {
+    bodyStart = wavFileTell(file);
     if (bodyStart < 0 || length > info.file.id.size - bodyStart) return 0;
-    const std::int64_t start = bodyStart - 8;
-    if (!runGoesOn(kept, start)) {
-      if (kept.count == kWavKeptMax) {
-        wavSay(kTextTooManyChunks, static_cast<int>(kWavKeptMax));
-        return -1;
-      }
-      WavKept &run = kept.chunk[kept.count++];
-      std::memcpy(run.id, header, sizeof run.id);
-      run.held.reset();
-      run.start = start;
+  }
+  if (!fromFile || !runGoesOn(kept, bodyStart - 8)) {
+    if (kept.count == kWavKeptMax) {
+      wavSay(kTextTooManyChunks, static_cast<int>(kWavKeptMax));
+      return -1;
     }
-    WavKept &run = kept.chunk[kept.count - 1];
-    run.size = static_cast<std::uint64_t>(bodyStart + length - run.start);
-    run.padded = (length & 1u) != 0;
-    wavFileSeek(file, bodyStart + length);
-    return 1;
-  }
-  if (kept.count == kWavKeptMax) {
-    wavSay(kTextTooManyChunks, static_cast<int>(kWavKeptMax));
-    return -1;
-  }
-  WavKept &chunk = kept.chunk[kept.count];
-  std::memcpy(chunk.id, header, sizeof chunk.id);
-  chunk.length = length;
-  chunk.start = -1;
-  chunk.padded = (length & 1u) != 0;
-  chunk.held.reset();
-  if (length > 0) {
+    WavKept &chunk = kept.chunk[kept.count];
+    std::memcpy(chunk.id, header, sizeof chunk.id);
+    chunk.length = fromFile ? 0 : length;
+    chunk.start = fromFile ? bodyStart - 8 : -1;
+    chunk.held.reset();
     std::uint32_t got = 0;
     // Grown as it arrives: a tag's length is no promise of what follows.
-    if (wavBytesHold(file, length, kMaxSourceSize, false, chunk.held, got) != 0) return -1;
-    if (got < length) return 0;
+    if (!fromFile && length > 0) {
+      if (wavBytesHold(file, length, kMaxSourceSize, false, chunk.held, got) != 0) return -1;
+      if (got < length) return 0;
+    }
+    ++kept.count;
   }
-  ++kept.count;
+  WavKept &last = kept.chunk[kept.count - 1];
+  last.padded = (length & 1u) != 0;
+  if (fromFile) {
+    last.size = static_cast<std::uint64_t>(bodyStart + length - last.start);
+    wavFileSeek(file, bodyStart + length);
+  }
   return 1;
 }
 
