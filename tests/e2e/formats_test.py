@@ -11,6 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
+from english_test import run_once
 from fault_test import FifoServer
 from wavtest import (BIN, EN_BIN, FAIL, WRAPPER, chunk, delay_frames, f32, linux_only, ramp,
                      riff, stereo)
@@ -88,17 +89,8 @@ def result(tag, bits, rate, sub, valid, data, delay, before=b"", after=b""):
 def run(program, files, args):
     """Runs program in a folder holding files; its status, standard error and
     the files of the folder after."""
-    with tempfile.TemporaryDirectory() as folder:
-        for name, data in files.items():
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(data)
-        done = subprocess.run(WRAPPER + [program] + args, cwd=folder, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=120)
-        after = {}
-        for name in os.listdir(folder):
-            with open(os.path.join(folder, name), "rb") as f:
-                after[name] = f.read()
-    return done.returncode, done.stderr.decode("utf-8", "replace").replace("\r\n", "\n"), after
+    status, _, stderr, after = run_once(args, files, program=program)
+    return status, stderr.decode("utf-8", "replace").replace("\r\n", "\n"), after
 
 
 B16 = fmt_of(PCM, 16, 8000)
@@ -265,22 +257,19 @@ class Formats(unittest.TestCase):
         # A named pipe read twice that keeps other chunks the second time: the source changed.
         first = riff(f24, chunk(b"LIST", b"INFO"), chunk(b"data", data))
         with tempfile.TemporaryDirectory() as folder:
-            server = FifoServer(os.path.join(folder, "pipe.wav"), [first, first.replace(b"INFO", b"INFX")])
-            process = subprocess.Popen([EN_BIN, "pipe.wav", "out.wav"], cwd=folder,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                       stderr=subprocess.PIPE)
-            server.start(process)
-            _, stderr = process.communicate(timeout=60)
-            server.stop()
+            def served(name, reads, out):
+                server = FifoServer(os.path.join(folder, name), reads)
+                process = subprocess.Popen([EN_BIN, name, out], cwd=folder, stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                server.start(process)
+                _, stderr = process.communicate(timeout=60)
+                server.stop()
+                return process, stderr
+
+            process, stderr = served("pipe.wav", [first, first.replace(b"INFO", b"INFX")], "out.wav")
             self.assertEqual(process.returncode, 0, stderr)  # the same chunks, other bytes: held as read
-            server = FifoServer(os.path.join(folder, "pipe2.wav"),
-                                [first, riff(f24, chunk(b"LIST", b"INFOab"), chunk(b"data", data))])
-            process = subprocess.Popen([EN_BIN, "pipe2.wav", "out2.wav"], cwd=folder,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                       stderr=subprocess.PIPE)
-            server.start(process)
-            _, stderr = process.communicate(timeout=60)
-            server.stop()
+            process, stderr = served("pipe2.wav", [first, riff(f24, chunk(b"LIST", b"INFOab"),
+                                                               chunk(b"data", data))], "out2.wav")
             self.assertEqual(process.returncode, FAIL)
             self.assertTrue(stderr.decode("utf-8").startswith("error: the source changed"), stderr)
             self.assertFalse(os.path.exists(os.path.join(folder, "out2.wav")))
